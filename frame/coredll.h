@@ -8,7 +8,7 @@
 #define COREDLL_FUNCTION(ordinal, result, name, params)      \
     extern "C" result(*coredll_iat_##ordinal) params;         \
     namespace coredll {                                       \
-    constexpr auto& name = coredll_iat_##ordinal;             \
+    inline constexpr auto& name = coredll_iat_##ordinal;      \
     }
 
 // Registry

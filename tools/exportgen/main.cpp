@@ -20,7 +20,8 @@ void writeImportSlots(std::ostream& out, const velmark::ExportTable& table) {
         std::string slot = velmark::ExportTable::importSlotSymbol(import.ordinal);
         out << "    .global " << slot << "\n" << slot << ":\n    .word 0\n";
     }
-    out << "    .global coredll_iat_end\ncoredll_iat_end:\n\n";
+    // The IAT, like the lookup table, ends in a zero word.
+    out << "    .word 0\n    .global coredll_iat_end\ncoredll_iat_end:\n\n";
 }
 
 // A forwarder loads its slot's address, then pc from the slot: no frame, no

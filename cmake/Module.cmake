@@ -1,0 +1,78 @@
+# Cross-compiles the module for ARMv4T (ARM state, soft float) and links it
+# at its preferred base; the image writer then turns the ELF into VELMARK.dll.
+
+find_program(ARM_CXX arm-none-eabi-g++)
+find_program(ARM_LD arm-none-eabi-ld)
+if(NOT ARM_CXX OR NOT ARM_LD)
+    message(FATAL_ERROR "arm-none-eabi-g++ / arm-none-eabi-ld not found: run scripts/install-deps "
+                        "(Debian packages gcc-arm-none-eabi binutils-arm-none-eabi)")
+endif()
+
+set(MODULE_ARCH_FLAGS -march=armv4t -marm -mfloat-abi=soft)
+execute_process(COMMAND ${ARM_CXX} ${MODULE_ARCH_FLAGS} -print-libgcc-file-name
+                OUTPUT_VARIABLE ARM_LIBGCC OUTPUT_STRIP_TRAILING_WHITESPACE)
+
+# -fno-short-enums and -fshort-wchar: Windows CE's enums are 4 bytes and its
+# wchar_t is a UTF-16 unit. Loop-to-memset rewriting is off because the
+# module links against nothing but libgcc.
+set(MODULE_CXX_FLAGS ${MODULE_ARCH_FLAGS} -std=c++17 -O2 -ffreestanding -fno-exceptions -fno-rtti
+    -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics
+    -fno-use-cxa-atexit -nostdlib -fno-short-enums -fshort-wchar -fno-common
+    -fno-tree-loop-distribute-patterns -fno-strict-aliasing -Wall -Wextra -Werror -g0
+    -I${CMAKE_SOURCE_DIR})
+
+set(MODULE_DIRS frame language banner audio shell)
+set(MODULE_SOURCES)
+foreach(dir ${MODULE_DIRS})
+    file(GLOB found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
+    list(APPEND MODULE_SOURCES ${found})
+endforeach()
+
+set(MODULE_OUT ${CMAKE_BINARY_DIR}/module)
+set(VELMARK_TABLE ${CMAKE_SOURCE_DIR}/exports/coredll.exports)
+set(FORWARDERS_ASM ${CMAKE_BINARY_DIR}/exports/forwarders.S)
+
+add_custom_command(
+    OUTPUT ${FORWARDERS_ASM}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/exports
+    COMMAND $<TARGET_FILE:exportgen> ${VELMARK_TABLE} ${FORWARDERS_ASM}
+    DEPENDS exportgen ${VELMARK_TABLE}
+    COMMENT "Generating forwarders and import slots from the export table")
+
+set(MODULE_OBJECTS)
+foreach(source ${MODULE_SOURCES} ${FORWARDERS_ASM})
+    file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR} ${source})
+    string(REGEX REPLACE "^\\.\\./" "" rel "${rel}")
+    set(object ${MODULE_OUT}/${rel}.o)
+    get_filename_component(objectDir ${object} DIRECTORY)
+    add_custom_command(
+        OUTPUT ${object}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${objectDir}
+        COMMAND ${ARM_CXX} ${MODULE_CXX_FLAGS} -MD -MF ${object}.d -c ${source} -o ${object}
+        DEPENDS ${source}
+        DEPFILE ${object}.d
+        COMMENT "Cross-compiling ${rel}")
+    list(APPEND MODULE_OBJECTS ${object})
+endforeach()
+
+set(VELMARK_ELF ${MODULE_OUT}/velmark.elf)
+set(MODULE_LINKER_SCRIPT ${CMAKE_SOURCE_DIR}/frame/module.ld)
+add_custom_command(
+    OUTPUT ${VELMARK_ELF}
+    COMMAND ${ARM_LD} -T ${MODULE_LINKER_SCRIPT} -q --no-undefined --build-id=none --strip-debug
+            --no-warn-rwx-segments -o ${VELMARK_ELF} ${MODULE_OBJECTS} ${ARM_LIBGCC}
+    DEPENDS ${MODULE_OBJECTS} ${MODULE_LINKER_SCRIPT}
+    COMMENT "Linking the module")
+add_custom_target(velmark_elf DEPENDS ${VELMARK_ELF})
+
+set(VELMARK_DLL ${CMAKE_BINARY_DIR}/VELMARK.dll)
+if(TARGET imagewriter)
+    add_custom_command(
+        OUTPUT ${VELMARK_DLL}
+        COMMAND $<TARGET_FILE:imagewriter> ${VELMARK_ELF} ${VELMARK_TABLE} ${VELMARK_DLL}
+        DEPENDS imagewriter ${VELMARK_ELF} ${VELMARK_TABLE}
+        COMMENT "Writing VELMARK.dll")
+    add_custom_target(velmark_dll ALL DEPENDS ${VELMARK_DLL})
+else()
+    add_custom_target(velmark_dll ALL DEPENDS ${VELMARK_ELF})
+endif()

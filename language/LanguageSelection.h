@@ -1,0 +1,5 @@
+// Choosing the language module at process attach and releasing it at detach.
+#pragma once
+
+void selectLanguageModule();
+void releaseLanguageModule();

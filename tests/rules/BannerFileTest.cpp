@@ -1,0 +1,99 @@
+#include "banner/bannerFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "bitmapFiles.h"
+
+namespace {
+
+// Reads from a heap copy of exactly the file's bytes, so that the address
+// sanitizer, where enabled, sees any read past the end.
+bool drawable(const std::vector<uint8_t>& file, BannerFile* out = nullptr) {
+    std::unique_ptr<uint8_t[]> view(new uint8_t[file.size()]);
+    std::memcpy(view.get(), file.data(), file.size());
+    BannerFile banner;
+    bool ok = readBannerFile(view.get(), uint32_t(file.size()), banner);
+    if (out) *out = banner;
+    return ok;
+}
+
+TEST(BannerFile, WellFormedFilesOfEveryDrawableDepthAreAccepted) {
+    for (uint16_t bits : {16, 24, 32})
+        for (int32_t height : {3, -3}) {
+            BitmapFileSpec spec;
+            spec.bitCount = bits;
+            spec.width = 5;
+            spec.height = height;
+            BannerFile banner;
+            ASSERT_TRUE(drawable(makeBitmapFile(spec), &banner)) << bits << " " << height;
+            EXPECT_EQ(banner.width, 5);
+            EXPECT_EQ(banner.height, height);
+            EXPECT_EQ(banner.pixelOffset, 54u);
+            EXPECT_EQ(std::memcmp(banner.bitmapInfo, makeBitmapFile(spec).data() + 14, 44), 0);
+        }
+}
+
+TEST(BannerFile, PixelsMayLieAnywhereInsideTheFile) {
+    BitmapFileSpec spec;
+    spec.pixelOffset = 200;
+    EXPECT_TRUE(drawable(makeBitmapFile(spec)));
+}
+
+TEST(BannerFile, FilesTooShortForTheirHeadersAreRefused) {
+    std::vector<uint8_t> file = makeBitmapFile({});
+    for (size_t size : {0, 13, 14, 57}) EXPECT_FALSE(drawable({file.begin(), file.begin() + size})) << size;
+}
+
+TEST(BannerFile, PixelRowsBeyondTheEndAreRefused) {
+    BitmapFileSpec spec;
+    spec.pixelBytes = bitmapStride(spec.width, spec.bitCount) * 2 - 1;
+    EXPECT_FALSE(drawable(makeBitmapFile(spec)));
+    BitmapFileSpec offsetPastEnd;
+    offsetPastEnd.pixelOffset = 0x7FFFFFFF;
+    offsetPastEnd.pixelBytes = 0;
+    std::vector<uint8_t> file = makeBitmapFile({});
+    putLe(file, 10, 0xFFFFFFF0, 4);
+    EXPECT_FALSE(drawable(file));
+    putLe(file, 10, uint32_t(file.size()), 4);  // offset at the very end: no room for a row
+    EXPECT_FALSE(drawable(file));
+}
+
+TEST(BannerFile, FormatsWhoseDrawReadsPastTheHeaderCopyAreRefused) {
+    auto refused = [](BitmapFileSpec spec) { return !drawable(makeBitmapFile(spec)); };
+    for (uint16_t bits : {1, 4, 8, 0, 15, 48}) {
+        BitmapFileSpec spec;
+        spec.bitCount = bits;
+        EXPECT_TRUE(refused(spec)) << bits;
+    }
+    BitmapFileSpec bitfields;
+    bitfields.bitCount = 16;
+    bitfields.compression = 3;
+    EXPECT_TRUE(refused(bitfields));
+    BitmapFileSpec colourTable;
+    colourTable.colorsUsed = 2;
+    EXPECT_TRUE(refused(colourTable));
+    BitmapFileSpec v5Header;
+    v5Header.infoSize = 124;
+    EXPECT_TRUE(refused(v5Header));
+}
+
+TEST(BannerFile, ZeroOrAbsurdSidesAreRefused) {
+    for (auto [w, h] : std::initializer_list<std::pair<int32_t, int32_t>>{
+             {0, 2}, {4, 0}, {-4, 2}, {0x10001, 1}, {1, 0x10001}, {1, -0x10001}, {1, INT32_MIN}}) {
+        std::vector<uint8_t> file = makeBitmapFile({});
+        putLe(file, 18, uint32_t(w), 4);
+        putLe(file, 22, uint32_t(h), 4);
+        EXPECT_FALSE(drawable(file)) << w << "x" << h;
+    }
+}
+
+TEST(BannerFile, FileSizeFailureValueIsNoSize) {
+    std::vector<uint8_t> file = makeBitmapFile({});
+    BannerFile banner;
+    EXPECT_FALSE(readBannerFile(file.data(), 0xFFFFFFFF, banner));
+}
+
+}  // namespace
