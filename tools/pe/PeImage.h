@@ -68,6 +68,14 @@ struct BaseRelocation {
     uint16_t type = 0;
 };
 
+// One block of the base relocation directory as it lies in the file.
+struct RelocationBlock {
+    uint32_t pageRva = 0;
+    uint32_t sizeOfBlock = 0;
+    uint32_t entryCount = 0;     // every entry, ABSOLUTE padding included
+    uint32_t absoluteCount = 0;  // ABSOLUTE (padding) entries
+};
+
 struct Image {
     std::vector<uint8_t> file;
 
@@ -76,16 +84,30 @@ struct Image {
     uint32_t timeDateStamp = 0;
     uint16_t sizeOfOptionalHeader = 0;
     uint16_t optionalMagic = 0;
+    uint32_t sizeOfCode = 0;
+    uint32_t sizeOfInitializedData = 0;
+    uint32_t sizeOfUninitializedData = 0;
     uint32_t entryPointRva = 0;
+    uint32_t baseOfCode = 0;
+    uint32_t baseOfData = 0;
     uint32_t imageBase = 0;
     uint32_t sectionAlignment = 0;
     uint32_t fileAlignment = 0;
+    uint16_t osMajor = 0;
+    uint16_t osMinor = 0;
+    uint16_t imageMajor = 0;
+    uint16_t imageMinor = 0;
     uint16_t subsystem = 0;
     uint16_t subsystemMajor = 0;
     uint16_t subsystemMinor = 0;
     uint16_t dllCharacteristics = 0;
     uint32_t sizeOfImage = 0;
     uint32_t sizeOfHeaders = 0;
+    uint32_t checkSum = 0;
+    uint32_t stackReserve = 0;
+    uint32_t stackCommit = 0;
+    uint32_t heapReserve = 0;
+    uint32_t heapCommit = 0;
     uint32_t numberOfRvaAndSizes = 0;
     std::vector<DataDirectory> directories;  // always 16 entries, missing ones zero
     std::vector<Section> sections;
@@ -98,6 +120,7 @@ struct Image {
 
     std::vector<ImportedLibrary> imports;
     std::vector<BaseRelocation> relocations;  // ABSOLUTE padding entries left out
+    std::vector<RelocationBlock> relocationBlocks;
 
     // The section holding an RVA, or nullptr.
     const Section* sectionAt(uint32_t rva) const;
@@ -105,6 +128,9 @@ struct Image {
     // when the range is not backed by file data of one section.
     std::vector<uint8_t> bytesAt(uint32_t rva, uint32_t size) const;
     uint32_t read32(uint32_t rva) const;
+    // The NUL-terminated string at rva, which must end inside the file data
+    // of its section.
+    std::string stringAt(uint32_t rva) const;
 };
 
 Image readImage(std::vector<uint8_t> bytes);

@@ -1,0 +1,344 @@
+#include "PeImage.h"
+
+#include "ByteOrder.h"
+#include "PeFormat.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace pe {
+namespace {
+
+using namespace format;
+
+std::string hex(uint64_t value) {
+    std::ostringstream out;
+    out << "0x" << std::hex << std::uppercase << value;
+    return out.str();
+}
+
+[[noreturn]] void fail(const std::string& message) {
+    throw PeFormatError(message);
+}
+
+// Checks that [offset, offset + size) lies inside the file; `what` names the
+// structure for the error.
+void requireFileRange(const Image& image, uint64_t offset, uint64_t size, const std::string& what) {
+    uint64_t fileSize = image.file.size();
+    if (offset > fileSize || size > fileSize - offset)
+        fail(what + " at file offset " + hex(offset) + " (" + std::to_string(size) +
+             " bytes) lies outside the " + std::to_string(fileSize) + "-byte file");
+}
+
+// Bytes of a section that are both mapped and backed by the file.
+uint64_t fileBackedSize(const Section& section) {
+    uint32_t span = section.virtualSize ? section.virtualSize : section.rawSize;
+    return std::min(span, section.rawSize);
+}
+
+// The file offset of [rva, rva + size), which must lie in the file data of one
+// section; `what` names the structure for the error.
+uint64_t fileOffsetOf(const Image& image, uint64_t rva, uint64_t size, const std::string& what) {
+    const Section* section = rva <= UINT32_MAX ? image.sectionAt(uint32_t(rva)) : nullptr;
+    if (!section) fail(what + " (RVA " + hex(rva) + ") points outside the image's sections");
+    uint64_t within = rva - section->virtualAddress;
+    uint64_t backed = fileBackedSize(*section);
+    if (within > backed || size > backed - within)
+        fail(what + " (RVA " + hex(rva) + ", " + std::to_string(size) +
+             " bytes) runs past the file data of section " + section->name);
+    return section->rawOffset + within;
+}
+
+uint32_t read32At(const Image& image, uint64_t rva, const std::string& what) {
+    return loadLe32(image.file.data() + fileOffsetOf(image, rva, 4, what));
+}
+
+// The NUL-terminated string at rva; it must end inside its section's file data.
+std::string readString(const Image& image, uint64_t rva, const std::string& what) {
+    uint64_t offset = fileOffsetOf(image, rva, 0, what);
+    const Section* section = image.sectionAt(uint32_t(rva));
+    uint64_t available = fileBackedSize(*section) - (rva - section->virtualAddress);
+    const char* start = reinterpret_cast<const char*>(image.file.data() + offset);
+    const void* end = std::memchr(start, 0, available);
+    if (!end) fail(what + " (RVA " + hex(rva) + ") has no terminating NUL inside section " + section->name);
+    return std::string(start, static_cast<const char*>(end));
+}
+
+void readFileHeader(Image& image, uint32_t& fileHeader) {
+    requireFileRange(image, 0, kDosHeaderSize, "DOS header");
+    const uint8_t* f = image.file.data();
+    if (loadLe16(f) != kDosMagic) fail("DOS header has no MZ signature");
+    uint32_t peOffset = loadLe32(f + kDosNewHeaderField);
+    requireFileRange(image, peOffset, kPeSignatureSize + kFileHeaderSize, "PE signature and file header");
+    if (loadLe32(f + peOffset) != kPeSignature)
+        fail("PE signature at file offset " + hex(peOffset) + " is missing");
+    fileHeader = peOffset + kPeSignatureSize;
+    const uint8_t* fh = f + fileHeader;
+    image.machine = loadLe16(fh + kFhMachine);
+    image.timeDateStamp = loadLe32(fh + kFhTimeDateStamp);
+    image.sizeOfOptionalHeader = loadLe16(fh + kFhSizeOfOptionalHeader);
+    image.fileCharacteristics = loadLe16(fh + kFhCharacteristics);
+}
+
+void readOptionalHeader(Image& image, uint32_t optionalHeader) {
+    if (image.sizeOfOptionalHeader < kOhDataDirectories)
+        fail("optional header of " + std::to_string(image.sizeOfOptionalHeader) +
+             " bytes is shorter than the " + std::to_string(kOhDataDirectories) + "-byte PE32 fixed part");
+    requireFileRange(image, optionalHeader, image.sizeOfOptionalHeader, "optional header");
+    const uint8_t* oh = image.file.data() + optionalHeader;
+    image.optionalMagic = loadLe16(oh + kOhMagic);
+    if (image.optionalMagic != kOptionalMagicPe32)
+        fail("optional header magic " + hex(image.optionalMagic) + " is not PE32 (0x10B)");
+    image.sizeOfCode = loadLe32(oh + kOhSizeOfCode);
+    image.sizeOfInitializedData = loadLe32(oh + kOhSizeOfInitializedData);
+    image.sizeOfUninitializedData = loadLe32(oh + kOhSizeOfUninitializedData);
+    image.entryPointRva = loadLe32(oh + kOhAddressOfEntryPoint);
+    image.baseOfCode = loadLe32(oh + kOhBaseOfCode);
+    image.baseOfData = loadLe32(oh + kOhBaseOfData);
+    image.imageBase = loadLe32(oh + kOhImageBase);
+    image.sectionAlignment = loadLe32(oh + kOhSectionAlignment);
+    image.fileAlignment = loadLe32(oh + kOhFileAlignment);
+    image.osMajor = loadLe16(oh + kOhMajorOperatingSystemVersion);
+    image.osMinor = loadLe16(oh + kOhMinorOperatingSystemVersion);
+    image.imageMajor = loadLe16(oh + kOhMajorImageVersion);
+    image.imageMinor = loadLe16(oh + kOhMinorImageVersion);
+    image.subsystemMajor = loadLe16(oh + kOhMajorSubsystemVersion);
+    image.subsystemMinor = loadLe16(oh + kOhMinorSubsystemVersion);
+    image.sizeOfImage = loadLe32(oh + kOhSizeOfImage);
+    image.sizeOfHeaders = loadLe32(oh + kOhSizeOfHeaders);
+    image.checkSum = loadLe32(oh + kOhCheckSum);
+    image.subsystem = loadLe16(oh + kOhSubsystem);
+    image.dllCharacteristics = loadLe16(oh + kOhDllCharacteristics);
+    image.stackReserve = loadLe32(oh + kOhSizeOfStackReserve);
+    image.stackCommit = loadLe32(oh + kOhSizeOfStackCommit);
+    image.heapReserve = loadLe32(oh + kOhSizeOfHeapReserve);
+    image.heapCommit = loadLe32(oh + kOhSizeOfHeapCommit);
+    image.numberOfRvaAndSizes = loadLe32(oh + kOhNumberOfRvaAndSizes);
+    if (image.numberOfRvaAndSizes > kDataDirectoryCount)
+        fail("NumberOfRvaAndSizes " + std::to_string(image.numberOfRvaAndSizes) + " exceeds the " +
+             std::to_string(kDataDirectoryCount) + " data directories");
+    uint32_t directoriesEnd = kOhDataDirectories + image.numberOfRvaAndSizes * kDataDirectorySize;
+    if (directoriesEnd > image.sizeOfOptionalHeader)
+        fail("optional header of " + std::to_string(image.sizeOfOptionalHeader) + " bytes cannot hold " +
+             std::to_string(image.numberOfRvaAndSizes) + " data directories");
+    image.directories.assign(kDataDirectoryCount, DataDirectory{});
+    for (uint32_t i = 0; i < image.numberOfRvaAndSizes; ++i) {
+        const uint8_t* d = oh + kOhDataDirectories + i * kDataDirectorySize;
+        image.directories[i] = {loadLe32(d), loadLe32(d + 4)};
+    }
+}
+
+void readSections(Image& image, uint32_t fileHeader, uint32_t sectionTable) {
+    uint16_t count = loadLe16(image.file.data() + fileHeader + kFhNumberOfSections);
+    requireFileRange(image, sectionTable, uint64_t(count) * kSectionHeaderSize, "section table");
+    uint64_t previousEnd = image.sizeOfHeaders;
+    for (uint16_t i = 0; i < count; ++i) {
+        const uint8_t* sh = image.file.data() + sectionTable + i * kSectionHeaderSize;
+        Section s;
+        const char* name = reinterpret_cast<const char*>(sh + kShName);
+        s.name.assign(name, strnlen(name, kShNameSize));
+        s.virtualSize = loadLe32(sh + kShVirtualSize);
+        s.virtualAddress = loadLe32(sh + kShVirtualAddress);
+        s.rawSize = loadLe32(sh + kShSizeOfRawData);
+        s.rawOffset = loadLe32(sh + kShPointerToRawData);
+        s.characteristics = loadLe32(sh + kShCharacteristics);
+        std::string label = "section " + std::to_string(i) + " (" + s.name + ")";
+        if (s.rawSize) requireFileRange(image, s.rawOffset, s.rawSize, "raw data of " + label);
+        uint64_t span = s.virtualSize ? s.virtualSize : s.rawSize;
+        if (s.virtualAddress < previousEnd)
+            fail(label + " at RVA " + hex(s.virtualAddress) +
+                 (i == 0 ? " overlaps the headers" : " overlaps the section before it"));
+        uint64_t end = uint64_t(s.virtualAddress) + span;
+        if (end > image.sizeOfImage)
+            fail(label + " ends at RVA " + hex(end) + ", beyond SizeOfImage " + hex(image.sizeOfImage));
+        previousEnd = end;
+        image.sections.push_back(std::move(s));
+    }
+}
+
+void readExports(Image& image) {
+    const DataDirectory& dir = image.directories[kDirExport];
+    if (dir.rva == 0) return;
+    const uint8_t* ed = image.file.data() + fileOffsetOf(image, dir.rva, kExportDirectorySize, "export directory");
+    uint32_t functionCount = loadLe32(ed + kEdNumberOfFunctions);
+    uint32_t nameCount = loadLe32(ed + kEdNumberOfNames);
+    uint32_t functionsRva = loadLe32(ed + kEdAddressOfFunctions);
+    uint32_t namesRva = loadLe32(ed + kEdAddressOfNames);
+    uint32_t ordinalsRva = loadLe32(ed + kEdAddressOfNameOrdinals);
+    image.exportDllName = readString(image, loadLe32(ed + kEdName), "export directory DLL name");
+    image.ordinalBase = loadLe32(ed + kEdBase);
+
+    if (functionCount) {
+        const uint8_t* functions = image.file.data() +
+            fileOffsetOf(image, functionsRva, uint64_t(functionCount) * 4,
+                         "export address table of " + std::to_string(functionCount) + " entries");
+        for (uint32_t i = 0; i < functionCount; ++i) image.exportAddresses.push_back(loadLe32(functions + 4 * i));
+    }
+    if (!nameCount) return;
+    const uint8_t* names = image.file.data() +
+        fileOffsetOf(image, namesRva, uint64_t(nameCount) * 4,
+                     "export name pointer table of " + std::to_string(nameCount) + " entries");
+    const uint8_t* ordinals = image.file.data() +
+        fileOffsetOf(image, ordinalsRva, uint64_t(nameCount) * 2,
+                     "export ordinal table of " + std::to_string(nameCount) + " entries");
+    for (uint32_t i = 0; i < nameCount; ++i) {
+        NamedExport named;
+        named.name = readString(image, loadLe32(names + 4 * i), "export name pointer " + std::to_string(i));
+        uint16_t index = loadLe16(ordinals + 2 * i);
+        if (index >= functionCount)
+            fail("export name " + std::to_string(i) + " (" + named.name + ") has address-table index " +
+                 std::to_string(index) + " beyond the " + std::to_string(functionCount) + " addresses");
+        uint64_t ordinal = uint64_t(image.ordinalBase) + index;
+        if (ordinal > UINT16_MAX)
+            fail("export name " + std::to_string(i) + " (" + named.name + ") has ordinal " +
+                 std::to_string(ordinal) + ", beyond 65535");
+        named.ordinal = uint16_t(ordinal);
+        image.namedExports.push_back(std::move(named));
+    }
+}
+
+Import readImportEntry(const Image& image, const ImportedLibrary& library, uint32_t index, uint32_t entry) {
+    std::string label = "import lookup entry " + std::to_string(index) + " of " + library.dllName;
+    Import import;
+    import.slotRva = uint32_t(library.iatRva + 4ull * index);
+    fileOffsetOf(image, uint64_t(library.iatRva) + 4ull * index, 4, "IAT slot of " + label);
+    if (entry & kImportByOrdinal) {
+        if (entry & kImportOrdinalReserved) fail(label + " (" + hex(entry) + ") has reserved bits set");
+        import.byOrdinal = true;
+        import.ordinal = uint16_t(entry);
+        return import;
+    }
+    const uint8_t* hint = image.file.data() + fileOffsetOf(image, entry, kHintSize, "hint/name entry of " + label);
+    import.hint = loadLe16(hint);
+    import.name = readString(image, uint64_t(entry) + kHintSize, "name of " + label);
+    return import;
+}
+
+void readImports(Image& image) {
+    const DataDirectory& dir = image.directories[kDirImport];
+    if (dir.rva == 0) return;
+    for (uint32_t index = 0;; ++index) {
+        std::string label = "import descriptor " + std::to_string(index);
+        const uint8_t* id = image.file.data() +
+            fileOffsetOf(image, uint64_t(dir.rva) + uint64_t(index) * kImportDescriptorSize,
+                         kImportDescriptorSize, label);
+        uint32_t lookupRva = loadLe32(id + kIdOriginalFirstThunk);
+        uint32_t nameRva = loadLe32(id + kIdName);
+        uint32_t iatRva = loadLe32(id + kIdFirstThunk);
+        if (lookupRva == 0 && nameRva == 0 && iatRva == 0) return;
+
+        ImportedLibrary library;
+        library.dllName = readString(image, nameRva, label + " DLL name");
+        label += " (" + library.dllName + ")";
+        if (iatRva == 0) fail(label + " has no IAT");
+        library.lookupTableRva = lookupRva;
+        library.iatRva = iatRva;
+        // Without a lookup table the IAT on disk serves as one.
+        uint32_t walkRva = lookupRva ? lookupRva : iatRva;
+        for (uint32_t i = 0;; ++i) {
+            uint32_t entry = read32At(image, uint64_t(walkRva) + 4ull * i,
+                                      "import lookup entry " + std::to_string(i) + " of " + library.dllName);
+            if (entry == 0) break;
+            library.entries.push_back(readImportEntry(image, library, i, entry));
+        }
+        image.imports.push_back(std::move(library));
+    }
+}
+
+// Bytes a relocation of this type changes at its RVA.
+uint32_t relocationWidth(uint16_t type) {
+    switch (type) {
+    case 1: case 2: case 4: return 2;  // HIGH, LOW, HIGHADJ
+    case 10: return 8;                 // DIR64
+    default: return 4;
+    }
+}
+
+void readRelocations(Image& image) {
+    const DataDirectory& dir = image.directories[kDirBaseReloc];
+    if (dir.rva == 0 || dir.size == 0) return;
+    const uint8_t* base = image.file.data() + fileOffsetOf(image, dir.rva, dir.size, "base relocation directory");
+    uint32_t pos = 0;
+    while (pos < dir.size) {
+        std::string label = "base relocation block at directory offset " + hex(pos);
+        if (dir.size - pos < kRelocBlockHeaderSize)
+            fail(label + " is cut short: its header needs 8 bytes, " + std::to_string(dir.size - pos) + " remain");
+        RelocationBlock block;
+        block.pageRva = loadLe32(base + pos);
+        block.sizeOfBlock = loadLe32(base + pos + 4);
+        if (block.sizeOfBlock < kRelocBlockHeaderSize || block.sizeOfBlock % kRelocEntrySize)
+            fail(label + " has size " + std::to_string(block.sizeOfBlock) + "; a block is at least 8 bytes and even");
+        if (block.sizeOfBlock > dir.size - pos)
+            fail(label + " of " + std::to_string(block.sizeOfBlock) + " bytes runs past the end of the directory");
+        block.entryCount = (block.sizeOfBlock - kRelocBlockHeaderSize) / kRelocEntrySize;
+        for (uint32_t i = 0; i < block.entryCount; ++i) {
+            uint16_t entry = loadLe16(base + pos + kRelocBlockHeaderSize + kRelocEntrySize * i);
+            uint16_t type = entry >> 12;
+            if (type == kRelocAbsolute) {
+                ++block.absoluteCount;
+                continue;
+            }
+            uint64_t rva = uint64_t(block.pageRva) + (entry & 0xFFF);
+            if (rva + relocationWidth(type) > image.sizeOfImage)
+                fail("base relocation entry " + std::to_string(i) + " of the " + label + " targets RVA " +
+                     hex(rva) + ", outside the image");
+            image.relocations.push_back({uint32_t(rva), type});
+            if (type == 4) ++i;  // HIGHADJ: the next entry holds its low half, not a location
+        }
+        image.relocationBlocks.push_back(block);
+        pos += block.sizeOfBlock;
+    }
+}
+
+}  // namespace
+
+const Section* Image::sectionAt(uint32_t rva) const {
+    for (const Section& s : sections) {
+        uint32_t span = s.virtualSize ? s.virtualSize : s.rawSize;
+        if (rva >= s.virtualAddress && rva - s.virtualAddress < span) return &s;
+    }
+    return nullptr;
+}
+
+std::vector<uint8_t> Image::bytesAt(uint32_t rva, uint32_t size) const {
+    const uint8_t* start = file.data() + fileOffsetOf(*this, rva, size, "requested range");
+    return std::vector<uint8_t>(start, start + size);
+}
+
+uint32_t Image::read32(uint32_t rva) const {
+    return read32At(*this, rva, "requested word");
+}
+
+std::string Image::stringAt(uint32_t rva) const {
+    return readString(*this, rva, "requested string");
+}
+
+Image readImage(std::vector<uint8_t> bytes) {
+    Image image;
+    image.file = std::move(bytes);
+    uint32_t fileHeader = 0;
+    readFileHeader(image, fileHeader);
+    uint32_t optionalHeader = fileHeader + kFileHeaderSize;
+    readOptionalHeader(image, optionalHeader);
+    readSections(image, fileHeader, optionalHeader + image.sizeOfOptionalHeader);
+    readExports(image);
+    readImports(image);
+    readRelocations(image);
+    return image;
+}
+
+Image readImageFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw PeFormatError(path + ": cannot be read");
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    try {
+        return readImage(std::move(bytes));
+    } catch (const PeFormatError& e) {
+        throw PeFormatError(path + ": " + e.what());
+    }
+}
+
+}  // namespace pe
