@@ -1,0 +1,125 @@
+#include "ImageWriter.h"
+
+#include "BaseRelocations.h"
+#include "ByteOrder.h"
+#include "ExportDirectory.h"
+#include "ImageError.h"
+#include "ImageHeaders.h"
+#include "ImportDirectory.h"
+#include "ModuleCheck.h"
+#include "ModuleSymbols.h"
+#include "PeFormat.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace imagewriter {
+namespace {
+
+constexpr uint32_t kReadOnlyData = pe::kSectionInitializedData | pe::kSectionRead;
+
+// The IAT's words are replaced by the lookup values, so an absolute
+// relocation there would adjust a value that is not an address.
+void checkNoRelocationInIat(const ElfFile& elf, const std::vector<uint32_t>& relocations, const ModuleSymbols& symbols) {
+    auto first = std::lower_bound(relocations.begin(), relocations.end(), symbols.iatRva);
+    if (first != relocations.end() && *first < symbols.iatRva + symbols.iatSize)
+        throw ImageError(elf.path() + ": an absolute relocation at " + hex(kImageBase + *first) +
+                         " lies inside the IAT");
+}
+
+void copyElfSections(const ElfFile& elf, const ImageLayout& layout, std::vector<uint8_t>& file) {
+    for (const OutputSection& out : layout.sections())
+        for (size_t index : out.elfSections) {
+            const ElfSection& s = elf.sections()[index];
+            if (s.type != SHT_PROGBITS) continue;  // .bss: zero, and past the file data
+            std::memcpy(file.data() + out.fileOffset + (s.address - kImageBase - out.rva), s.data.data(), s.size);
+        }
+}
+
+// The IAT on disk holds the lookup table's values, as the loader of any PE
+// image may bind from either.
+void writeIat(const ImageLayout& layout, const ModuleSymbols& symbols, const std::vector<uint32_t>& entries,
+              std::vector<uint8_t>& file) {
+    const OutputSection* out = layout.sectionAt(symbols.iatRva);
+    uint32_t offset = out->fileOffset + (symbols.iatRva - out->rva);
+    for (size_t i = 0; i < entries.size(); ++i) pe::storeLe32(file.data() + offset + 4 * i, entries[i]);
+}
+
+void place(std::vector<uint8_t>& file, const OutputSection& out, const std::vector<uint8_t>& bytes) {
+    std::memcpy(file.data() + out.fileOffset, bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+WrittenImage buildImage(const ElfFile& elf, const velmark::ExportTable& table) {
+    using namespace pe::format;
+    checkModule(elf);
+    // Layout: the linked sections first, since every RVA below depends on
+    // them lying inside the image; every table knows its size before its own
+    // RVA is chosen.
+    WrittenImage image;
+    image.layout = ImageLayout::fromElf(elf);
+    ModuleSymbols symbols = resolveModuleSymbols(elf, table);
+    std::vector<uint32_t> relocationRvas = absoluteWordRvas(elf);
+    checkNoRelocationInIat(elf, relocationRvas, symbols);
+
+    ExportDirectory exports(table, symbols.exportRvas, kExportDllName);
+    ImportDirectory imports(table.imports(), kImportDllName, symbols.iatRva);
+    BaseRelocationDirectory relocations(relocationRvas);
+    image.layout.append(".edata", kReadOnlyData, exports.size());
+    image.layout.append(".idata", kReadOnlyData, imports.size());
+    if (relocations.size()) image.layout.append(".reloc", kReadOnlyData | pe::kSectionDiscardable, relocations.size());
+    image.layout.assignFileOffsets();
+    const OutputSection& edata = *image.layout.find(".edata");
+    const OutputSection& idata = *image.layout.find(".idata");
+    const OutputSection* reloc = image.layout.find(".reloc");
+
+    DataDirectories directories{};
+    directories[kDirExport] = {edata.rva, exports.size()};
+    directories[kDirImport] = {idata.rva, imports.descriptorsSize()};
+    if (reloc) directories[kDirBaseReloc] = {reloc->rva, relocations.size()};
+    directories[kDirIat] = {symbols.iatRva, symbols.iatSize};
+
+    // Bytes: each piece written once, at the place the layout gave it.
+    image.bytes.assign(image.layout.fileSize(), 0);
+    std::vector<uint8_t> headers = buildHeaders(image.layout, symbols.entryRva, directories);
+    std::copy(headers.begin(), headers.end(), image.bytes.begin());
+    copyElfSections(elf, image.layout, image.bytes);
+    writeIat(image.layout, symbols, imports.lookupEntries(idata.rva), image.bytes);
+    place(image.bytes, edata, exports.bytes(edata.rva));
+    place(image.bytes, idata, imports.bytes(idata.rva));
+    if (reloc) place(image.bytes, *reloc, relocations.bytes());
+
+    image.exportNames = exports.nameCount();
+    image.exportSlots = exports.addressCount();
+    image.imports = imports.importCount();
+    image.importsByName = imports.byNameCount();
+    image.relocations = relocations.relocationCount();
+    image.relocationBlocks = relocations.blockCount();
+    return image;
+}
+
+std::string summarize(const WrittenImage& image) {
+    char line[160];
+    std::string text;
+    std::snprintf(line, sizeof line, "%s: image size 0x%X, file size 0x%X\n", kExportDllName,
+                  image.layout.imageSize(), image.layout.fileSize());
+    text += line;
+    text += "  section  RVA         virtual     raw\n";
+    for (const OutputSection& s : image.layout.sections()) {
+        std::snprintf(line, sizeof line, "  %-8s 0x%08X  0x%08X  0x%08X\n", s.name.c_str(), s.rva, s.virtualSize,
+                      s.rawSize);
+        text += line;
+    }
+    std::snprintf(line, sizeof line,
+                  "  exports: %zu names in %zu address slots\n"
+                  "  imports: %zu from %s (%zu by ordinal, %zu by name)\n"
+                  "  base relocations: %zu in %zu blocks\n",
+                  image.exportNames, image.exportSlots, image.imports, kImportDllName,
+                  image.imports - image.importsByName, image.importsByName, image.relocations,
+                  image.relocationBlocks);
+    return text + line;
+}
+
+}  // namespace imagewriter
