@@ -1,0 +1,150 @@
+// `velmark retarget` as a user runs it: which files it writes and never
+// touches, its exit statuses and messages, and that its output reads
+// cleanly in llvm-readobj and pefile, which share no code with ours.
+#include "Subprocess.h"
+#include "TestImage.h"
+
+#include "PeImage.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace velmark::testing;
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class RetargetCommand : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    std::string app = dir.path("app.exe");
+    std::vector<uint8_t> original = buildTestImage(typicalApplication("CoreDll.DLL"));
+
+    void SetUp() override { writeBytes(app, original); }
+};
+
+TEST_F(RetargetCommand, WritesANewFileBesideTheInputAndLeavesTheInputAlone) {
+    RunResult r = runVelmark({"retarget", app});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readBytes(app), original);
+    const std::string out = dir.path("app.velmark.exe");
+    ASSERT_TRUE(fileExists(out));
+    EXPECT_EQ(pe::readImageFile(out).imports[0].dllName, "VelmArk.DLL");
+    EXPECT_TRUE(contains(r.out, "CoreDll.DLL -> VelmArk.DLL")) << r.out;
+    EXPECT_TRUE(contains(r.out, "wrote " + out)) << r.out;
+
+    // Run again: the default name is not overwritten.
+    RunResult again = runVelmark({"retarget", app});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_TRUE(contains(again.err, out + ": already exists")) << again.err;
+}
+
+TEST_F(RetargetCommand, UndoOfTheOutputRoundTripsByteForByte) {
+    const std::string there = dir.path("there.exe"), back = dir.path("back.exe");
+    ASSERT_EQ(runVelmark({"retarget", app, "-o", there}).exitCode, 0);
+    RunResult r = runVelmark({"retarget", "--undo", there, "-o", back});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readBytes(back), original);
+}
+
+TEST_F(RetargetCommand, InPlaceKeepsABackupAndNeverOverwritesOne) {
+    RunResult r = runVelmark({"retarget", "--in-place", app});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readBytes(app + ".bak"), original);
+    const std::vector<uint8_t> retargeted = readBytes(app);
+    EXPECT_EQ(pe::readImage(retargeted).imports[0].dllName, "VelmArk.DLL");
+
+    // Undoing in place would overwrite the backup: refused, nothing changes.
+    RunResult undo = runVelmark({"retarget", "--undo", "--in-place", app});
+    EXPECT_EQ(undo.exitCode, 1);
+    EXPECT_TRUE(contains(undo.err, app + ".bak: a backup already exists")) << undo.err;
+    EXPECT_EQ(readBytes(app), retargeted);
+    EXPECT_EQ(readBytes(app + ".bak"), original);
+}
+
+TEST_F(RetargetCommand, RefusalsNameTheFileAndWriteNothing) {
+    TestImageSpec spec = typicalApplication();
+    spec.libraries[0].imports.push_back(TestImport::ordinalOf(554));
+    spec.libraries[0].imports.push_back(TestImport::named("NoSuchCoredllFunction"));
+    const std::string lacking = dir.path("lacking.exe");
+    writeBytes(lacking, buildTestImage(spec));
+    RunResult r = runVelmark({"retarget", lacking});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "velmark retarget: " + lacking + ": 2 of its COREDLL.dll imports")) << r.err;
+    EXPECT_TRUE(contains(r.err, "\n  ordinal 554\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "\n  name \"NoSuchCoredllFunction\"\n")) << r.err;
+    EXPECT_FALSE(fileExists(dir.path("lacking.velmark.exe")));
+
+    spec = typicalApplication();
+    spec.machine = 0x14C;
+    const std::string x86 = dir.path("x86.exe");
+    writeBytes(x86, buildTestImage(spec));
+    r = runVelmark({"retarget", "--in-place", x86});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, x86 + ": machine 0x14C is not ARM")) << r.err;
+    EXPECT_FALSE(fileExists(x86 + ".bak"));
+
+    r = runVelmark({"retarget", dir.path("missing.exe")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, dir.path("missing.exe") + ": cannot be read")) << r.err;
+}
+
+TEST_F(RetargetCommand, BadUsageExitsWithTwo) {
+    EXPECT_EQ(runVelmark({"retarget"}).exitCode, 2);
+    EXPECT_EQ(runVelmark({"retarget", app, "--in-place", "-o", dir.path("x.exe")}).exitCode, 2);
+    EXPECT_EQ(runVelmark({"retarget", app, "--no-such-option"}).exitCode, 2);
+    RunResult self = runVelmark({"retarget", app, "-o", app});
+    EXPECT_EQ(self.exitCode, 2);
+    EXPECT_TRUE(contains(self.err, "use --in-place")) << self.err;
+    EXPECT_EQ(readBytes(app), original);
+    EXPECT_EQ(runVelmark({}).exitCode, 2);
+    EXPECT_EQ(runVelmark({"no-such-command"}).exitCode, 2);
+}
+
+TEST(VelmarkHelp, EverySubcommandHasHelp) {
+    for (const char* command : {"inspect", "retarget", "mui-name"}) {
+        RunResult r = runVelmark({command, "--help"});
+        EXPECT_EQ(r.exitCode, 0) << command;
+        EXPECT_TRUE(contains(r.out, std::string("velmark ") + command)) << r.out;
+    }
+}
+
+// The retargeted image as llvm-readobj sees it: no warning, the import
+// renamed, every entry still there.
+TEST_F(RetargetCommand, OutputReadsCleanlyInLlvmReadobj) {
+    const std::string out = dir.path("out.exe");
+    ASSERT_EQ(runVelmark({"retarget", app, "-o", out}).exitCode, 0);
+    RunResult r = runProgram({LLVM_READOBJ, "--coff-imports", "--file-headers", out});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(contains(r.out, "Name: VelmArk.DLL")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Name: WINSOCK.dll")) << r.out;
+    EXPECT_TRUE(contains(r.out, "IMAGE_SUBSYSTEM_WINDOWS_CE_GUI")) << r.out;
+    for (const char* symbol : {"Symbol:  (33)", "Symbol: wsprintfW (0)", "Symbol:  (873)", "Symbol: HeapAllocTrace (0)",
+                               "Symbol:  (2055)", "Symbol: connect (0)"})
+        EXPECT_TRUE(contains(r.out, symbol)) << symbol << "\n" << r.out;
+}
+
+TEST_F(RetargetCommand, OutputReadsCleanlyInPefileWithItsChecksumValid) {
+    TestImageSpec spec = typicalApplication();
+    spec.validChecksum = true;
+    writeBytes(app, buildTestImage(spec));
+    const std::string out = dir.path("out.exe");
+    ASSERT_EQ(runVelmark({"retarget", app, "-o", out}).exitCode, 0);
+    RunResult r = runProgram({PYTHON3, "-c",
+                              "import pefile, sys\n"
+                              "pe = pefile.PE(sys.argv[1])\n"
+                              "print('warnings', pe.get_warnings())\n"
+                              "print('checksum', pe.verify_checksum())\n"
+                              "for d in pe.DIRECTORY_ENTRY_IMPORT:\n"
+                              "    print(d.dll.decode(), [i.ordinal if i.import_by_ordinal else i.name.decode()"
+                              " for i in d.imports])\n",
+                              out});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "warnings []\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "checksum True\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "VELMARK.dll [33, 'wsprintfW', 873, 'HeapAllocTrace', 2055]\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "WINSOCK.dll [3, 'connect']\n")) << r.out;
+}
+
+}  // namespace

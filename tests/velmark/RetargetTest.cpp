@@ -1,0 +1,195 @@
+// The rewrite itself, on application images built here: what changes, what
+// is refused and why, and that undoing restores the original exactly.
+#include "Retarget.h"
+#include "TestImage.h"
+
+#include "ByteOrder.h"
+#include "ExportTable.h"
+#include "ImageOffsets.h"
+#include "PeImage.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace velmark::cli;
+using velmark::testing::buildTestImage;
+using velmark::testing::TestImageSpec;
+using velmark::testing::TestImport;
+using velmark::testing::typicalApplication;
+
+const velmark::ExportTable& table() {
+    static const velmark::ExportTable t = velmark::ExportTable::load(VELMARK_TABLE);
+    return t;
+}
+
+RetargetResult toVelmark(const std::vector<uint8_t>& file) {
+    return retargetImage(file, RetargetDirection::ToVelmark, table());
+}
+
+RetargetResult toCoredll(const std::vector<uint8_t>& file) {
+    return retargetImage(file, RetargetDirection::ToCoredll, table());
+}
+
+// The refusal's message (and details), or "" when the rewrite went through.
+std::string refusal(const std::vector<uint8_t>& file, RetargetDirection direction) {
+    try {
+        retargetImage(file, direction, table());
+    } catch (const RetargetRefused& e) {
+        std::string text = e.what();
+        for (const std::string& d : e.details()) text += "\n" + d;
+        return text;
+    }
+    return "";
+}
+
+std::vector<size_t> differingOffsets(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    std::vector<size_t> at;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        if (a[i] != b[i]) at.push_back(i);
+    return at;
+}
+
+TEST(Retarget, RenamesOnlyTheCoredllImportAndKeepsEveryEntry) {
+    const std::vector<uint8_t> original = buildTestImage(typicalApplication());
+    RetargetResult result = toVelmark(original);
+
+    ASSERT_EQ(result.file.size(), original.size());
+    pe::Image before = pe::readImage(original), after = pe::readImage(result.file);
+    ASSERT_EQ(after.imports.size(), 2u);
+    EXPECT_EQ(after.imports[0].dllName, "VELMARK.dll");
+    EXPECT_EQ(after.imports[1].dllName, "WINSOCK.dll");
+    for (size_t l = 0; l < 2; ++l) {
+        ASSERT_EQ(after.imports[l].entries.size(), before.imports[l].entries.size());
+        for (size_t i = 0; i < before.imports[l].entries.size(); ++i) {
+            const pe::Import &b = before.imports[l].entries[i], &a = after.imports[l].entries[i];
+            EXPECT_EQ(a.byOrdinal, b.byOrdinal);
+            EXPECT_EQ(a.ordinal, b.ordinal);
+            EXPECT_EQ(a.name, b.name);
+            EXPECT_EQ(a.slotRva, b.slotRva);
+        }
+    }
+    // Nothing but the eleven characters of the name changed.
+    std::vector<size_t> changed = differingOffsets(original, result.file);
+    ASSERT_FALSE(changed.empty());
+    EXPECT_LE(changed.back() - changed.front(), 10u);
+    EXPECT_EQ(result.importsChecked, 5u);
+    ASSERT_EQ(result.renamed.size(), 1u);
+    EXPECT_EQ(result.renamed[0].from, "COREDLL.dll");
+    EXPECT_EQ(result.renamed[0].to, "VELMARK.dll");
+}
+
+TEST(Retarget, KeepsTheLetterCaseOfTheOriginalName) {
+    EXPECT_EQ(nameWithCaseOf("COREDLL.dll", "VELMARK.dll"), "VELMARK.dll");
+    EXPECT_EQ(nameWithCaseOf("coredll.dll", "VELMARK.dll"), "velmark.dll");
+    EXPECT_EQ(nameWithCaseOf("CoreDll.DLL", "VELMARK.dll"), "VelmArk.DLL");
+    EXPECT_EQ(nameWithCaseOf("VelmArk.DLL", "COREDLL.dll"), "CoreDll.DLL");
+
+    RetargetResult result = toVelmark(buildTestImage(typicalApplication("CoreDll.DLL")));
+    EXPECT_EQ(pe::readImage(result.file).imports[0].dllName, "VelmArk.DLL");
+}
+
+TEST(Retarget, UndoRestoresTheOriginalByteForByte) {
+    for (const char* name : {"COREDLL.dll", "coredll.dll", "CoreDll.DLL", "cOREDLL.DLL"}) {
+        for (bool checksum : {false, true}) {
+            TestImageSpec spec = typicalApplication(name);
+            spec.validChecksum = checksum;
+            const std::vector<uint8_t> original = buildTestImage(spec);
+            RetargetResult there = toVelmark(original);
+            EXPECT_NE(there.file, original);
+            RetargetResult back = toCoredll(there.file);
+            EXPECT_EQ(back.file, original) << name << (checksum ? " with checksum" : "");
+        }
+    }
+}
+
+TEST(Retarget, KeepsAValidChecksumValidAndLeavesOthersAlone) {
+    TestImageSpec spec = typicalApplication();
+    spec.validChecksum = true;
+    const std::vector<uint8_t> original = buildTestImage(spec);
+    RetargetResult result = toVelmark(original);
+    EXPECT_TRUE(result.checksumUpdated);
+    pe::Image after = pe::readImage(result.file);
+    const uint32_t field = checksumFieldOffset(after);
+    EXPECT_EQ(pe::loadLe32(result.file.data() + field), peChecksum(result.file, field));
+    EXPECT_NE(pe::loadLe32(result.file.data() + field), pe::loadLe32(original.data() + field));
+
+    // A zero checksum (what CE linkers write) stays zero.
+    RetargetResult unchecked = toVelmark(buildTestImage(typicalApplication()));
+    EXPECT_FALSE(unchecked.checksumUpdated);
+    EXPECT_EQ(pe::loadLe32(unchecked.file.data() + field), 0u);
+}
+
+TEST(Retarget, RenamesEveryCoredllDescriptor) {
+    TestImageSpec spec;
+    spec.libraries.push_back({"COREDLL.dll", {TestImport::ordinalOf(33)}, 0});
+    spec.libraries.push_back({"WINSOCK.dll", {TestImport::ordinalOf(3)}, 0});
+    spec.libraries.push_back({"coredll.dll", {TestImport::named("LoadStringW")}, 0});
+    RetargetResult result = toVelmark(buildTestImage(spec));
+    pe::Image after = pe::readImage(result.file);
+    EXPECT_EQ(after.imports[0].dllName, "VELMARK.dll");
+    EXPECT_EQ(after.imports[1].dllName, "WINSOCK.dll");
+    EXPECT_EQ(after.imports[2].dllName, "velmark.dll");
+    EXPECT_EQ(result.importsChecked, 2u);
+}
+
+TEST(Retarget, ListsEveryImportVelmarkDoesNotExport) {
+    TestImageSpec spec = typicalApplication();
+    // 554 is one of the ordinals COREDLL's table leaves empty; names are
+    // matched exactly, as the loader does.
+    spec.libraries[0].imports.push_back(TestImport::ordinalOf(554));
+    spec.libraries[0].imports.push_back(TestImport::named("NoSuchCoredllFunction"));
+    spec.libraries[0].imports.push_back(TestImport::named("loadstringw"));
+    // Imports of other libraries are none of VELMARK's business.
+    spec.libraries[1].imports.push_back(TestImport::ordinalOf(554));
+    std::vector<uint8_t> file = buildTestImage(spec);
+
+    EXPECT_EQ(importsVelmarkLacks(pe::readImage(file), table()),
+              (std::vector<std::string>{"ordinal 554", "name \"NoSuchCoredllFunction\"", "name \"loadstringw\""}));
+    std::string why = refusal(file, RetargetDirection::ToVelmark);
+    EXPECT_NE(why.find("3 of its COREDLL.dll imports are not exported by VELMARK.dll"), std::string::npos) << why;
+    EXPECT_NE(why.find("ordinal 554"), std::string::npos) << why;
+}
+
+TEST(Retarget, RefusesWhatItCannotOrNeedNotRewrite) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> file;
+        RetargetDirection direction;
+        const char* expected;
+    };
+    TestImageSpec x86 = typicalApplication();
+    x86.machine = 0x14C;
+    x86.subsystem = 2;
+    TestImageSpec desktopArm = typicalApplication();
+    desktopArm.subsystem = 2;
+    TestImageSpec noCoredll;
+    noCoredll.libraries.push_back({"WINSOCK.dll", {TestImport::ordinalOf(3)}, 0});
+    TestImageSpec bound = typicalApplication();
+    bound.libraries[0].timeDateStamp = 0x3F000000;
+    std::vector<uint8_t> truncated = buildTestImage(typicalApplication());
+    truncated.resize(truncated.size() - 0x100);
+    const std::vector<uint8_t> retargeted = toVelmark(buildTestImage(typicalApplication())).file;
+    const std::string text = "MZ is all this file has in common with an image";
+
+    const std::vector<Case> cases = {
+        {"x86 image", buildTestImage(x86), RetargetDirection::ToVelmark, "is not ARM (0x1C0)"},
+        {"ARM desktop image", buildTestImage(desktopArm), RetargetDirection::ToVelmark, "is not Windows CE (9)"},
+        {"truncated image", truncated, RetargetDirection::ToVelmark, "not a PE image: raw data of section 1 (.idata)"},
+        {"text file", std::vector<uint8_t>(text.begin(), text.end()), RetargetDirection::ToVelmark,
+         "not a PE image: DOS header"},
+        {"empty file", {}, RetargetDirection::ToVelmark, "not a PE image"},
+        {"no COREDLL import", buildTestImage(noCoredll), RetargetDirection::ToVelmark,
+         "no COREDLL.dll import to retarget (it imports: WINSOCK.dll)"},
+        {"bound import", buildTestImage(bound), RetargetDirection::ToVelmark, "is bound"},
+        {"already retargeted", retargeted, RetargetDirection::ToVelmark, "already retargeted"},
+        {"undo of an original", buildTestImage(typicalApplication()), RetargetDirection::ToCoredll,
+         "not retargeted: it has no VELMARK.dll import"},
+    };
+    for (const Case& c : cases) {
+        std::string why = refusal(c.file, c.direction);
+        EXPECT_NE(why.find(c.expected), std::string::npos) << c.what << ": " << why;
+    }
+}
+
+}  // namespace

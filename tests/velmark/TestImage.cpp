@@ -1,0 +1,151 @@
+#include "TestImage.h"
+
+#include "ByteOrder.h"
+#include "ImageOffsets.h"
+#include "PeImage.h"
+
+#include <cstring>
+
+namespace velmark::testing {
+namespace {
+
+constexpr uint32_t kFileAlignment = 0x200;
+constexpr uint32_t kSectionAlignment = 0x1000;
+constexpr uint32_t kImageBase = 0x00010000;
+constexpr uint32_t kPeOffset = 0x40;
+constexpr uint32_t kTextRva = 0x1000, kTextRaw = 0x200;
+// A kilobyte of code-like bytes: an image that is mostly zero bytes draws a
+// "truncation" warning from pefile, which real applications never get.
+constexpr uint32_t kTextSize = 0x400;
+constexpr uint32_t kIdataRva = 0x2000, kIdataRaw = kTextRaw + kTextSize;
+
+uint32_t alignUp(uint32_t v, uint32_t a) { return (v + a - 1) & ~(a - 1); }
+
+void put16(std::vector<uint8_t>& f, uint32_t at, uint16_t v) { pe::storeLe16(f.data() + at, v); }
+void put32(std::vector<uint8_t>& f, uint32_t at, uint32_t v) { pe::storeLe32(f.data() + at, v); }
+
+// The .idata contents for the spec, placed at kIdataRva; sets the IAT range.
+std::vector<uint8_t> importData(const TestImageSpec& spec, uint32_t& iatRva, uint32_t& iatSize) {
+    const size_t n = spec.libraries.size();
+    uint32_t lookupStart = uint32_t(n + 1) * 20;
+    uint32_t tableBytes = 0;
+    for (const TestLibrary& l : spec.libraries) tableBytes += uint32_t(l.imports.size() + 1) * 4;
+    uint32_t iatStart = lookupStart + tableBytes;
+    uint32_t namesStart = iatStart + tableBytes;
+
+    std::vector<uint8_t> d(namesStart);
+    auto appendName = [&](const std::string& text, bool hint) {
+        uint32_t at = uint32_t(d.size());
+        if (hint) d.insert(d.end(), {0, 0});
+        d.insert(d.end(), text.begin(), text.end());
+        d.push_back(0);
+        if (d.size() % 2) d.push_back(0);
+        return kIdataRva + at;
+    };
+    uint32_t lookup = lookupStart, iat = iatStart;
+    for (size_t i = 0; i < n; ++i) {
+        const TestLibrary& l = spec.libraries[i];
+        put32(d, uint32_t(i * 20) + 0, kIdataRva + lookup);
+        put32(d, uint32_t(i * 20) + 4, l.timeDateStamp);
+        put32(d, uint32_t(i * 20) + 16, kIdataRva + iat);
+        for (const TestImport& import : l.imports) {
+            uint32_t entry = import.byName ? appendName(import.name, true) : 0x80000000u | import.ordinal;
+            put32(d, lookup, entry);
+            put32(d, iat, entry);  // unbound: the IAT on disk repeats the lookup table
+            lookup += 4;
+            iat += 4;
+        }
+        lookup += 4;
+        iat += 4;
+        put32(d, uint32_t(i * 20) + 12, appendName(l.dllName, false));
+    }
+    iatRva = kIdataRva + iatStart;
+    iatSize = tableBytes;
+    return d;
+}
+
+void writeSectionHeader(std::vector<uint8_t>& f, uint32_t at, const char* name, uint32_t rva, uint32_t virtualSize,
+                        uint32_t raw, uint32_t rawSize, uint32_t characteristics) {
+    std::memcpy(f.data() + at, name, std::strlen(name));
+    put32(f, at + 8, virtualSize);
+    put32(f, at + 12, rva);
+    put32(f, at + 16, rawSize);
+    put32(f, at + 20, raw);
+    put32(f, at + 36, characteristics);
+}
+
+}  // namespace
+
+std::vector<uint8_t> buildTestImage(const TestImageSpec& spec) {
+    uint32_t iatRva = 0, iatSize = 0;
+    std::vector<uint8_t> idata = importData(spec, iatRva, iatSize);
+    const uint32_t idataRawSize = alignUp(uint32_t(idata.size()), kFileAlignment);
+    std::vector<uint8_t> f(kIdataRaw + idataRawSize);
+
+    put16(f, 0, 0x5A4D);  // MZ
+    put32(f, 0x3C, kPeOffset);
+    put32(f, kPeOffset, 0x00004550);  // PE\0\0
+    const uint32_t fh = kPeOffset + 4, oh = fh + 20;
+    put16(f, fh + 0, spec.machine);
+    put16(f, fh + 2, 2);       // sections
+    put16(f, fh + 16, 0xE0);   // optional header size
+    put16(f, fh + 18, 0x0103); // executable, 32-bit, relocations stripped
+    put16(f, oh + 0, 0x10B);
+    put32(f, oh + 4, kTextSize);         // SizeOfCode
+    put32(f, oh + 8, idataRawSize);      // SizeOfInitializedData
+    put32(f, oh + 16, kTextRva);         // entry point
+    put32(f, oh + 20, kTextRva);         // BaseOfCode
+    put32(f, oh + 24, kIdataRva);        // BaseOfData
+    put32(f, oh + 28, kImageBase);
+    put32(f, oh + 32, kSectionAlignment);
+    put32(f, oh + 36, kFileAlignment);
+    put16(f, oh + 40, 4);
+    put16(f, oh + 42, 10);
+    put16(f, oh + 48, 4);
+    put16(f, oh + 50, 10);
+    put32(f, oh + 56, kIdataRva + alignUp(uint32_t(idata.size()), kSectionAlignment));  // SizeOfImage
+    put32(f, oh + 60, kTextRaw);  // SizeOfHeaders
+    put16(f, oh + 68, spec.subsystem);
+    put32(f, oh + 72, 0x10000);
+    put32(f, oh + 76, 0x1000);
+    put32(f, oh + 80, 0x100000);
+    put32(f, oh + 84, 0x1000);
+    put32(f, oh + 92, 16);
+    put32(f, oh + 96 + 8 * 1, kIdataRva);  // import directory: the descriptors
+    put32(f, oh + 96 + 8 * 1 + 4, uint32_t(spec.libraries.size() + 1) * 20);
+    put32(f, oh + 96 + 8 * 12, iatRva);    // IAT directory
+    put32(f, oh + 96 + 8 * 12 + 4, iatSize);
+
+    const uint32_t sections = oh + 0xE0;
+    writeSectionHeader(f, sections, ".text", kTextRva, kTextSize, kTextRaw, kTextSize, 0x60000020);
+    writeSectionHeader(f, sections + 40, ".idata", kIdataRva, uint32_t(idata.size()), kIdataRaw, idataRawSize,
+                       0xC0000040);
+    put32(f, kTextRaw, 0xE12FFF1E);  // bx lr
+    uint32_t filler = 0x12345678;
+    for (uint32_t at = kTextRaw + 4; at < kTextRaw + kTextSize; at += 4) {
+        filler = filler * 1664525u + 1013904223u;
+        put32(f, at, filler);
+    }
+    std::memcpy(f.data() + kIdataRaw, idata.data(), idata.size());
+
+    if (spec.validChecksum) {
+        uint32_t field = oh + 64;
+        put32(f, field, velmark::cli::peChecksum(f, field));
+    }
+    return f;
+}
+
+TestImageSpec typicalApplication(const std::string& coredllName) {
+    TestImageSpec spec;
+    spec.libraries.push_back({coredllName,
+                              {TestImport::ordinalOf(33),        // LocalAlloc
+                               TestImport::named("wsprintfW"),
+                               TestImport::ordinalOf(873),       // LoadBitmapW, served by VELMARK itself
+                               TestImport::named("HeapAllocTrace"),
+                               TestImport::ordinalOf(2055)},     // _mbmemset, the highest ordinal
+                              0});
+    spec.libraries.push_back({"WINSOCK.dll", {TestImport::ordinalOf(3), TestImport::named("connect")}, 0});
+    return spec;
+}
+
+}  // namespace velmark::testing

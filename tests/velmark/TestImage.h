@@ -1,0 +1,42 @@
+// Small PE32 application images built in the tests: headers, a .text section
+// with one instruction and an .idata section with the import directory the
+// test asks for. Laid out as a Windows CE linker would: 512-byte file
+// alignment, 4 KB section alignment, the lookup tables, then the IATs, then
+// hint/name entries and DLL names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmark::testing {
+
+struct TestImport {
+    bool byName = false;
+    uint16_t ordinal = 0;  // when by ordinal
+    std::string name;      // when by name
+
+    static TestImport ordinalOf(uint16_t o) { return {false, o, {}}; }
+    static TestImport named(std::string n) { return {true, 0, std::move(n)}; }
+};
+
+struct TestLibrary {
+    std::string dllName;
+    std::vector<TestImport> imports;
+    uint32_t timeDateStamp = 0;  // non-zero: a bound import
+};
+
+struct TestImageSpec {
+    uint16_t machine = 0x1C0;  // ARM
+    uint16_t subsystem = 9;    // Windows CE GUI
+    std::vector<TestLibrary> libraries;
+    bool validChecksum = false;  // otherwise CheckSum is 0, as CE linkers leave it
+};
+
+std::vector<uint8_t> buildTestImage(const TestImageSpec& spec);
+
+// The usual application: COREDLL imports by ordinal and by name, and a
+// second library that retargeting must leave alone.
+TestImageSpec typicalApplication(const std::string& coredllName = "COREDLL.dll");
+
+}  // namespace velmark::testing

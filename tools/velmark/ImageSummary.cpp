@@ -1,0 +1,97 @@
+#include "ImageSummary.h"
+
+#include "PeFormat.h"
+
+#include <cstdio>
+
+namespace velmark::cli {
+namespace {
+
+std::string hex(uint32_t value, int width = 0) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", width, value);
+    return text;
+}
+
+}  // namespace
+
+std::string machineName(uint16_t machine) {
+    switch (machine) {
+    case 0x14C: return "x86";
+    case 0x166: return "MIPS R4000";
+    case 0x1A2: return "SH3";
+    case 0x1A6: return "SH4";
+    case 0x1C0: return "ARM";
+    case 0x1C2: return "ARM Thumb";
+    case 0x1C4: return "ARM Thumb-2";
+    case 0x8664: return "x86-64";
+    case 0xAA64: return "ARM64";
+    default: return "unknown";
+    }
+}
+
+std::string subsystemName(uint16_t subsystem) {
+    switch (subsystem) {
+    case 1: return "native";
+    case 2: return "Windows GUI";
+    case 3: return "Windows console";
+    case 9: return "Windows CE GUI";
+    case 10: return "EFI application";
+    default: return "unknown";
+    }
+}
+
+std::string sectionFlags(uint32_t c) {
+    std::string flags;
+    auto add = [&](uint32_t bit, const char* name) {
+        if (c & bit) flags += (flags.empty() ? "" : " ") + std::string(name);
+    };
+    add(pe::kSectionCode, "code");
+    add(pe::kSectionInitializedData, "data");
+    add(pe::kSectionUninitializedData, "bss");
+    add(pe::kSectionDiscardable, "discardable");
+    add(pe::kSectionExecute, "execute");
+    add(pe::kSectionRead, "read");
+    add(pe::kSectionWrite, "write");
+    return flags.empty() ? "-" : flags;
+}
+
+void writeSummary(std::ostream& out, const std::string& path, const pe::Image& image) {
+    bool dll = image.fileCharacteristics & pe::format::kFileDll;
+    out << path << "\n"
+        << "  format       PE32 " << (dll ? "DLL" : "executable") << ", machine " << machineName(image.machine)
+        << " (" << hex(image.machine) << ")\n"
+        << "  subsystem    " << subsystemName(image.subsystem) << " (" << image.subsystem << "), version "
+        << image.subsystemMajor << "." << image.subsystemMinor << "\n"
+        << "  image base   " << hex(image.imageBase) << ", size " << hex(image.sizeOfImage) << ", entry point RVA "
+        << hex(image.entryPointRva) << "\n"
+        << "  sections     " << image.sections.size() << "\n";
+    for (const pe::Section& s : image.sections) {
+        char line[160];
+        std::snprintf(line, sizeof line, "    %-8s RVA %s  virtual %s  raw %s at %s  ", s.name.c_str(),
+                      hex(s.virtualAddress, 8).c_str(), hex(s.virtualSize, 8).c_str(), hex(s.rawSize, 8).c_str(),
+                      hex(s.rawOffset, 8).c_str());
+        out << line << sectionFlags(s.characteristics) << "\n";
+    }
+    size_t slots = 0;
+    for (uint32_t address : image.exportAddresses) slots += address != 0;
+    if (image.directories[pe::format::kDirExport].rva == 0)
+        out << "  exports      none\n";
+    else
+        out << "  exports      " << image.namedExports.size() << " named, " << slots << " of "
+            << image.exportAddresses.size() << " address slots used from ordinal " << image.ordinalBase << ", as \""
+            << image.exportDllName << "\"\n";
+    size_t entries = 0;
+    for (const pe::ImportedLibrary& library : image.imports) entries += library.entries.size();
+    out << "  imports      " << image.imports.size() << (image.imports.size() == 1 ? " library, " : " libraries, ")
+        << entries << " entries\n";
+    for (const pe::ImportedLibrary& library : image.imports) {
+        size_t byName = 0;
+        for (const pe::Import& i : library.entries) byName += !i.byOrdinal;
+        out << "    " << library.dllName << ": " << library.entries.size() << " (" << library.entries.size() - byName
+            << " by ordinal, " << byName << " by name)\n";
+    }
+    out << "  relocations  " << image.relocations.size() << " in " << image.relocationBlocks.size() << " blocks\n";
+}
+
+}  // namespace velmark::cli

@@ -1,0 +1,18 @@
+// The human-readable report of `velmark inspect`: what any PE image is
+// (machine, subsystem, sections) and what it exports and imports.
+#pragma once
+
+#include "PeImage.h"
+
+#include <ostream>
+#include <string>
+
+namespace velmark::cli {
+
+std::string machineName(uint16_t machine);
+std::string subsystemName(uint16_t subsystem);
+std::string sectionFlags(uint32_t characteristics);
+
+void writeSummary(std::ostream& out, const std::string& path, const pe::Image& image);
+
+}  // namespace velmark::cli

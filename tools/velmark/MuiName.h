@@ -1,0 +1,23 @@
+// Which language module VELMARK loads for a host executable path and a
+// SysLang registry text, by the module's own name rule.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace velmark::cli {
+
+// The module reads SysLang into 32 bytes: 15 UTF-16 units and the
+// terminator. A longer value fails the query and "409" is used instead.
+constexpr size_t kSysLangMaxUnits = 15;
+
+struct MuiNameAnswer {
+    std::optional<std::u16string> name;  // nothing when no language module is loaded
+    std::string why;                     // why there is none
+    std::string note;                    // something the user may not expect, or empty
+};
+
+// `sysLang` absent: the registry has no SysLang value.
+MuiNameAnswer languageModuleNameFor(const std::u16string& hostPath, const std::optional<std::u16string>& sysLang);
+
+}  // namespace velmark::cli
