@@ -91,7 +91,7 @@ pointer:
 
     .bss
 counter:
-    .space 64
+    .space 0x1000
 )";
 
 velmark::ExportTable smallTable(const std::string& extraRows = "") {
@@ -129,19 +129,22 @@ protected:
 TEST_F(SmallModule, SectionsKeepTheLinkedAddresses) {
     ASSERT_EQ(image_.sections.size(), 6u);
     const char* names[] = {".text", ".rdata", ".data", ".edata", ".idata", ".reloc"};
+    // The writer's own sections start on the first page after .bss.
+    const uint32_t rvas[] = {0x1000, 0x2000, 0x3000, 0x5000, 0x6000, 0x7000};
     for (size_t i = 0; i < 6; ++i) {
         EXPECT_EQ(image_.sections[i].name, names[i]);
-        EXPECT_EQ(image_.sections[i].virtualAddress, 0x1000u * (i + 1)) << names[i];
+        EXPECT_EQ(image_.sections[i].virtualAddress, rvas[i]) << names[i];
         EXPECT_EQ(image_.sections[i].rawOffset % 0x200, 0u) << names[i];
     }
-    // .data: four IAT words and one pointer on file, then 64 bytes of .bss.
-    EXPECT_EQ(image_.sections[2].virtualSize, 20u + 64u);
+    // .data: four IAT words and one pointer on file; the 4 KB of .bss after
+    // them take address space but no file space.
+    EXPECT_EQ(image_.sections[2].virtualSize, 20u + 0x1000u);
     EXPECT_EQ(image_.sections[2].rawSize, 0x200u);
     EXPECT_EQ(image_.sections[2].characteristics, 0xC0000040u);
     EXPECT_EQ(image_.sections[0].characteristics, 0x60000020u);
     EXPECT_EQ(image_.sections[1].characteristics, 0x40000040u);
     EXPECT_EQ(image_.sections[5].characteristics, 0x42000040u);
-    EXPECT_EQ(image_.sizeOfImage, 0x7000u);
+    EXPECT_EQ(image_.sizeOfImage, 0x8000u);
     EXPECT_EQ(image_.sizeOfHeaders, 0x400u);  // six section headers overflow the first 0x200
     EXPECT_EQ(image_.entryPointRva, symbolRva(*elf_, "DllMain"));
     // The code arrives byte for byte.
@@ -365,7 +368,7 @@ TEST(ImageWriterCommand, WritesOrRemovesTheImage) {
     EXPECT_NE(good.output.find("exports: 4 names in 7 address slots"), std::string::npos) << good.output;
     EXPECT_NE(good.output.find("imports: 3 from COREDLL.dll (2 by ordinal, 1 by name)"), std::string::npos);
     EXPECT_NE(good.output.find("base relocations: 6 in 3 blocks"), std::string::npos);
-    EXPECT_NE(good.output.find(".reloc   0x00006000"), std::string::npos);
+    EXPECT_NE(good.output.find(".reloc   0x00007000"), std::string::npos);
     ASSERT_TRUE(std::filesystem::exists(out));
     std::ifstream written(out, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());

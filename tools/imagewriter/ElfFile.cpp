@@ -8,15 +8,8 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <sstream>
 
 namespace imagewriter {
-
-std::string hex(uint64_t value) {
-    std::ostringstream out;
-    out << "0x" << std::hex << std::uppercase << value;
-    return out.str();
-}
 
 namespace {
 
@@ -40,29 +33,38 @@ public:
         return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     }
 
-    void checkHeader(Elf* elf) const {
+    void checkHeader(Elf* elf, size_t fileSize) const {
         if (elf_kind(elf) != ELF_K_ELF) fail("is not an ELF file");
         if (gelf_getclass(elf) != ELFCLASS32) fail("is not a 32-bit ELF file");
-        const Elf32_Ehdr* ehdr = elf32_getehdr(elf);
+        // gelf_* copy each header out of the file: the file's own copy may be
+        // misaligned in a damaged input.
+        GElf_Ehdr header;
+        GElf_Ehdr* ehdr = gelf_getehdr(elf, &header);
         if (!ehdr) failLibelf("ELF header");
         if (ehdr->e_ident[EI_DATA] != ELFDATA2LSB) fail("is not little-endian");
         if (ehdr->e_machine != EM_ARM) fail("is not an ARM ELF file (e_machine " + std::to_string(ehdr->e_machine) + ")");
         if (ehdr->e_type != ET_EXEC) fail("is not a linked executable (e_type " + std::to_string(ehdr->e_type) + ")");
+        // libelf reads a cut-off section header table as no sections at all.
+        uint64_t tableEnd = uint64_t(ehdr->e_shoff) + uint64_t(ehdr->e_shnum) * ehdr->e_shentsize;
+        if (ehdr->e_shnum == 0 || tableEnd > fileSize)
+            fail("section header table (" + std::to_string(ehdr->e_shnum) + " entries at offset " +
+                 hex(ehdr->e_shoff) + ") lies outside the " + std::to_string(fileSize) + "-byte file");
     }
 
     ElfSection readSection(Elf* elf, Elf_Scn* scn, size_t namesIndex) const {
         ElfSection section;
         section.index = elf_ndxscn(scn);
         std::string label = "section " + std::to_string(section.index);
-        const Elf32_Shdr* shdr = elf32_getshdr(scn);
+        GElf_Shdr header;
+        const GElf_Shdr* shdr = gelf_getshdr(scn, &header);
         if (!shdr) failLibelf(label + " header");
         const char* name = elf_strptr(elf, namesIndex, shdr->sh_name);
         if (!name) failLibelf(label + " name");
         section.name = name;
         section.type = shdr->sh_type;
-        section.flags = shdr->sh_flags;
-        section.address = shdr->sh_addr;
-        section.size = shdr->sh_size;
+        section.flags = uint32_t(shdr->sh_flags);
+        section.address = uint32_t(shdr->sh_addr);
+        section.size = uint32_t(shdr->sh_size);
         section.info = shdr->sh_info;
         if (section.type != SHT_NOBITS && section.size) {
             Elf_Data* raw = elf_rawdata(scn, nullptr);
@@ -141,7 +143,7 @@ ElfFile ElfFile::load(const std::string& path) {
     if (elf_version(EV_CURRENT) == EV_NONE) reader.failLibelf("libelf");
     ElfHandle elf(elf_memory(bytes.data(), bytes.size()), &elf_end);
     if (!elf) reader.failLibelf("ELF header");
-    reader.checkHeader(elf.get());
+    reader.checkHeader(elf.get(), bytes.size());
 
     size_t namesIndex = 0;
     if (elf_getshdrstrndx(elf.get(), &namesIndex) != 0) reader.failLibelf("section name table");

@@ -13,6 +13,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// "0x1A2B", the form every message gives addresses in.
 std::string hex(uint64_t value);
 
 }  // namespace imagewriter

@@ -20,7 +20,8 @@ bool codeRva(const ElfFile& elf, const std::string& name, const std::string& rol
         return false;
     }
     const ElfSection* section = elf.sectionOf(*symbol);
-    if (!section || !section->allocated() || !section->executable()) {
+    if (!section || !section->allocated() || !section->executable() || symbol->value < section->address ||
+        symbol->value >= section->end()) {
         problems.add(role + ": symbol " + name + " at " + hex(symbol->value) + " is not in code");
         return false;
     }
@@ -44,7 +45,8 @@ void resolveIat(const ElfFile& elf, const velmark::ExportTable& table, Problems&
     }
     const ElfSection* section = elf.sectionOf(*start);
     if (!section || !section->allocated() || !section->writable() || section->type != SHT_PROGBITS ||
-        elf.sectionOf(*end) != section) {
+        elf.sectionOf(*end) != section || start->value < section->address || end->value > section->end() ||
+        end->value < start->value) {
         problems.add(std::string("the IAT (") + kIatStart + " to " + kIatEnd +
                      ") must lie in one writable section with contents");
         return;
@@ -52,7 +54,7 @@ void resolveIat(const ElfFile& elf, const velmark::ExportTable& table, Problems&
     if (start->value % 4) problems.add(std::string("the IAT at ") + hex(start->value) + " is not word-aligned");
     std::vector<velmark::ImportEntry> imports = table.imports();
     uint64_t expectedSize = 4 * (uint64_t(imports.size()) + 1);
-    if (uint64_t(end->value) - start->value != expectedSize || end->value < start->value)
+    if (uint64_t(end->value) - start->value != expectedSize)
         problems.add(std::string("the IAT from ") + hex(start->value) + " to " + hex(end->value) + " should hold " +
                      std::to_string(imports.size()) + " slots and a terminating zero word (" +
                      std::to_string(expectedSize) + " bytes)");
