@@ -286,6 +286,7 @@ CallResult Cpu::call(uint32_t entry, const std::vector<uint32_t>& args) {
     CallResult result;
     result.r0 = reg(0);
     result.r1 = reg(1);
+    result.entrySp = sp;
     result.moduleInstructions = moduleInstructions_ - moduleBefore;
     result.fault = std::move(fault);
     if (saved) {

@@ -18,6 +18,8 @@ namespace bench {
 struct CallResult {
     uint32_t r0 = 0;
     uint32_t r1 = 0;
+    // sp as the callee received it (the stack arguments start there).
+    uint32_t entrySp = 0;
     // Instructions executed inside the module's executable sections during
     // the call, nested callbacks included.
     uint64_t moduleInstructions = 0;

@@ -158,6 +158,8 @@ bool FakeCoredll::onTrap(uint16_t ordinal) {
         if (i >= 4 && !memory().has(entry.sp + 4 * uint32_t(i - 4), 4, kRead)) break;
         entry.args.push_back(cpu_.arg(unsigned(i)));
     }
+    for (unsigned i = 0; i < 8; ++i)
+        entry.entryWords.push_back(i < 4 || memory().has(entry.sp + 4 * (i - 4), 4, kRead) ? cpu_.arg(i) : 0);
     size_t index = log_.size();
     log_.push_back(entry);
 

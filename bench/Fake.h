@@ -58,6 +58,9 @@ struct LoggedCall {
     uint16_t ordinal = 0;
     std::string name;
     std::vector<uint32_t> args;  // the declared count; recorders log recorderArgCount
+    // r0-r3 and the four stack words above sp as the function saw them,
+    // whatever its declared count (stack words that are not mapped read 0).
+    std::vector<uint32_t> entryWords;
     uint32_t result = 0;
     uint32_t lastError = 0;      // the thread's value when the function returned
     uint32_t lr = 0;             // return address as the function saw it

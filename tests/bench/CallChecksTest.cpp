@@ -146,7 +146,8 @@ TEST_F(CallChecks, ForwardedCallsReachTheFakeWithTheCallersFrame) {
     EXPECT_EQ(std::vector<uint32_t>(seen.args.begin(), seen.args.begin() + 6),
               (std::vector<uint32_t>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(seen.lr, bench::Cpu::sentinel(0));
-    EXPECT_EQ(seen.sp, bench::kStackTop - 256 - 8);
+    EXPECT_EQ(seen.sp, bench.lastCall().entrySp);
+    EXPECT_EQ(bench.memory().read32(seen.sp + 4), 6u);
     EXPECT_EQ(seen.lastError, 77u);
     EXPECT_EQ(bench.fake().errors().get(bench::FakeCoredll::kMainThread), 77u);
 }
