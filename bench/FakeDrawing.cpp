@@ -285,21 +285,26 @@ void defineDrawing(FakeCoredll& fake) {
                          (draw.bitCount == 16 || draw.bitCount == 24 || draw.bitCount == 32) &&
                          draw.compression == BI_RGB && call.arg(11) == DIB_RGB_COLORS && call.arg(12) == SRCCOPY;
         if (!dest || !supported || !draw.bits || draw.width <= 0 || draw.height <= 0 || draw.srcWidth <= 0 ||
-            draw.srcHeight <= 0)
+            draw.srcHeight == 0 || draw.srcHeight == INT32_MIN)
             return finish(GDI_ERROR);
+        // A negative source height (a sign unlike the destination's) draws
+        // the source rectangle mirrored top to bottom, as GDI does.
+        bool mirrored = draw.srcHeight < 0;
+        int32_t srcHeight = mirrored ? -draw.srcHeight : draw.srcHeight;
 
         int height = draw.dibHeight < 0 ? -draw.dibHeight : draw.dibHeight;
         bool topDown = draw.dibHeight < 0;
         uint32_t stride = uint32_t((int64_t(draw.dibWidth) * draw.bitCount + 31) / 32 * 4);
         // A bottom-up DIB's source origin is its lower-left corner.
-        int rectTop = topDown ? draw.srcY : height - (draw.srcY + draw.srcHeight);
+        int rectTop = topDown ? draw.srcY : height - (draw.srcY + srcHeight);
         std::map<int, std::vector<uint8_t>> rows;  // top-based row -> bytes
-        for (int r = std::max(0, rectTop); r < std::min(height, rectTop + draw.srcHeight); ++r) {
+        for (int r = std::max(0, rectTop); r < std::min(height, rectTop + srcHeight); ++r) {
             uint32_t memoryRow = uint32_t(topDown ? r : height - 1 - r);
             rows[r] = memory.readBytes(draw.bits + memoryRow * stride, stride);
         }
         for (int j = 0; j < draw.height; ++j) {
-            auto row = rows.find(rectTop + nearestSource(j, draw.height, draw.srcHeight));
+            int sourceRow = nearestSource(j, draw.height, srcHeight);
+            auto row = rows.find(rectTop + (mirrored ? srcHeight - 1 - sourceRow : sourceRow));
             if (row == rows.end()) continue;
             for (int i = 0; i < draw.width; ++i) {
                 int col = draw.srcX + nearestSource(i, draw.width, draw.srcWidth);

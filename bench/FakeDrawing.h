@@ -3,7 +3,7 @@
 // in the screen's format (32-bit XRGB); SelectObject makes it a memory DC's
 // surface; FillRect, StretchBlt (nearest neighbour) and StretchDIBits
 // (uncompressed 16/24/32-bit DIBs, bottom-up or top-down, rows read from
-// emulator memory) draw real pixels; StretchDIBits returns the scan lines
+// emulator memory, a negative source height mirrored) draw real pixels; StretchDIBits returns the scan lines
 // drawn or GDI_ERROR (0xFFFFFFFF); GetObjectW fills a 24-byte BITMAP.
 #pragma once
 

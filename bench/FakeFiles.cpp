@@ -9,6 +9,8 @@ namespace {
 constexpr uint32_t ERROR_SHARING_VIOLATION = 32;
 constexpr uint32_t ERROR_FILE_EXISTS = 80;
 constexpr uint32_t kAllocationGranularity = 0x10000;  // view offsets must be multiples of it
+constexpr uint32_t ERROR_DISK_FULL = 112;
+constexpr uint32_t kFreeStorage = 32u << 20;  // how far a mapping may extend a file
 
 bool wantsWrite(uint32_t access) { return access & (GENERIC_WRITE | 0x2 /*FILE_WRITE_DATA*/); }
 bool wantsRead(uint32_t access) { return access & (GENERIC_READ | 0x1 /*FILE_READ_DATA*/); }
@@ -117,6 +119,9 @@ void defineFiles(FakeCoredll& fake) {
         if (size > file->bytes.size()) {
             // A mapping larger than the file extends it, which needs write access.
             if (!writable) return fail(ERROR_ACCESS_DENIED);
+            // The device has only so much room (a size of 0xFFFFFFFF, GetFileSize's
+            // failure value, never fits).
+            if (size - file->bytes.size() > kFreeStorage) return fail(ERROR_DISK_FULL);
             file->bytes.resize(size, 0);
         }
         uint32_t handle = fs.handles().acquire(HandleKind::Mapping, narrow(it->second.path));

@@ -5,7 +5,6 @@
 namespace bench {
 namespace {
 
-constexpr uint32_t kMaxRecordSize = 1024;  // a larger lStructSize is not believed
 constexpr uint32_t kFileOffset = 28;       // lpstrFile
 constexpr uint32_t kMaxFileOffset = 32;    // nMaxFile, in characters
 constexpr uint32_t kMaxPath = 260;
@@ -47,10 +46,14 @@ void defineShell(FakeCoredll& fake) {
     auto defineDialog = [&](uint16_t ordinal, const char* name, bool save) {
         fake.define(ordinal, name, 1, Outcome::returns(0), [&shell, &memory, save](CallContext& call) -> uint32_t {
             FileDialogCall record{save, call.arg(0), {}, 0};
+            // The dialog reads lStructSize first and refuses any size but its
+            // own without reading further; the rest of the record is read
+            // only as far as it is there.
             uint32_t size = memory.read32(record.record);
-            if (size == 0 || size > kMaxRecordSize) size = kOpenFileNameSize;
-            record.bytes = memory.readBytes(record.record, size);
-            if (shell.accepted() && record.structSize() == kOpenFileNameSize) {
+            uint32_t readable = 4;
+            while (readable < kOpenFileNameSize && memory.has(record.record + readable, 1, kRead)) ++readable;
+            record.bytes = memory.readBytes(record.record, size == kOpenFileNameSize ? size : readable);
+            if (size == kOpenFileNameSize && shell.accepted()) {
                 uint32_t file = record.field(kFileOffset), capacity = record.field(kMaxFileOffset);
                 if (file && shell.answer().size() < capacity) {
                     memory.writeWString(file, shell.answer());

@@ -1,6 +1,7 @@
 // Shell: file dialogs, special folders, menu check marks.
 // Honours: each function receives the caller's arguments as they are; the
-// file dialogs record the OPENFILENAMEW bytes as received and
+// file dialogs record the OPENFILENAMEW bytes as received (a record whose
+// lStructSize is not 76 is refused with FALSE) and
 // SHGetSpecialFolderPath records its buffer's content at entry.
 #pragma once
 
@@ -23,7 +24,7 @@ constexpr uint32_t MF_CHECKED = 8;
 struct FileDialogCall {
     bool save = false;
     uint32_t record = 0;
-    std::vector<uint8_t> bytes;  // lStructSize bytes (76 when that field is unusable)
+    std::vector<uint8_t> bytes;  // the 76-byte record; for another lStructSize, what of 76 bytes is mapped
     uint32_t result = 0;
 
     uint32_t structSize() const { return field(0); }

@@ -136,6 +136,14 @@ TEST(FakeShell, RecordsWhatTheDialogsAndFolderQueryReceive) {
     EXPECT_EQ(dialog.bytes, record);
     EXPECT_EQ(dialog.flags(), 0xFFFFFFFFu);
 
+    // Another size is refused without reading past what the caller has.
+    std::vector<uint8_t> short_(20, 0);
+    short_[0] = 0x4C;
+    short_[1] = 0x01;
+    uint32_t shortRecord = bench.placeBytes(short_, Placement::exactEnd());
+    EXPECT_EQ(callOk(bench, "GetOpenFileNameW", {shortRecord}), 0u);
+    EXPECT_EQ(bench.fake().shell().fileDialogs().back().bytes, short_);
+
     uint32_t path = bench.allocate(2 * 260, Placement::atEnd(1));
     bench.memory().writeWString(path, u"stale text");
     EXPECT_EQ(callOk(bench, "SHGetSpecialFolderPath", {0, path, 5, 0}), 1u);

@@ -50,9 +50,10 @@ protected:
         callOk(bench, "SelectObject", {dc, bitmap});
     }
     const bench::Surface& pixels() { return *bench.fake().gdi().surfaceOf(bitmap); }
-    CallResult drawDib(uint32_t bits, uint32_t header, int32_t size) {
-        return bench.callCoredll("StretchDIBits", {dc, 0, 0, uint32_t(size), uint32_t(size), 0, 0, 2, 2, bits,
-                                                   header, bench::DIB_RGB_COLORS, bench::SRCCOPY});
+    CallResult drawDib(uint32_t bits, uint32_t header, int32_t size, int32_t srcHeight = 2) {
+        return bench.callCoredll("StretchDIBits", {dc, 0, 0, uint32_t(size), uint32_t(size), 0, 0, 2,
+                                                   uint32_t(srcHeight), bits, header, bench::DIB_RGB_COLORS,
+                                                   bench::SRCCOPY});
     }
 
     Bench bench;
@@ -80,6 +81,19 @@ TEST_F(Drawing, StretchDibitsReadsBottomUpAndTopDownRows) {
     EXPECT_EQ(pixels().at(2, 1), kGreen);
     EXPECT_EQ(pixels().at(1, 2), kBlue);
     EXPECT_EQ(pixels().at(3, 3), kWhite);
+}
+
+TEST_F(Drawing, ANegativeSourceHeightMirrorsTopToBottom) {
+    // As a caller that passes biHeight of a top-down DIB as the source height.
+    uint32_t topDown = bench.placeBytes(infoHeader(2, -2, 24));
+    uint32_t topFirst = bench.placeBytes(concat(kTopRow, kBottomRow));
+    CallResult drawn = drawDib(topFirst, topDown, 2, -2);
+    ASSERT_TRUE(drawn.ok()) << drawn.describe();
+    EXPECT_EQ(drawn.r0, 2u);
+    EXPECT_EQ(pixels().at(0, 0), kBlue);
+    EXPECT_EQ(pixels().at(1, 0), kWhite);
+    EXPECT_EQ(pixels().at(0, 1), kRed);
+    EXPECT_EQ(pixels().at(1, 1), kGreen);
 }
 
 TEST_F(Drawing, StretchDibitsFaultsOnRowsPastAGuardPage) {
@@ -180,6 +194,24 @@ TEST(FakeFiles, ViewsHoldTheFileAndEndAtAGuardPage) {
     EXPECT_EQ(callOk(bench, "CloseHandle", {file}), 1u);
     EXPECT_EQ(callOk(bench, "CloseHandle", {file}), 0u);
     EXPECT_TRUE(bench.handles().openSince(mark).empty()) << bench::HandleLedger::describe(bench.handles().openSince(mark));
+}
+
+TEST(FakeFiles, AMappingMayExtendOnlyAWritableFileAndOnlySoFar) {
+    Bench bench;
+    bench.fake().files().add(u"\\data.bin", {1, 2, 3});
+    uint32_t path = bench.placeWString(u"\\data.bin");
+    uint32_t readWrite = bench::GENERIC_READ | bench::GENERIC_WRITE;
+    uint32_t file = callOk(bench, "CreateFileForMappingW", {path, readWrite, 0, 0, bench::OPEN_EXISTING, 0x80, 0});
+    // GetFileSize's failure value taken for a size must not fit.
+    EXPECT_EQ(callOk(bench, "CreateFileMappingW", {file, 0, bench::PAGE_READWRITE, 0, 0xFFFFFFFF, 0}), 0u);
+    uint32_t mapping = callOk(bench, "CreateFileMappingW", {file, 0, bench::PAGE_READWRITE, 0, 8, 0});
+    ASSERT_NE(mapping, 0u);
+    EXPECT_EQ(bench.fake().files().find(u"\\DATA.BIN")->bytes, (std::vector<uint8_t>{1, 2, 3, 0, 0, 0, 0, 0}));
+    uint32_t view = callOk(bench, "MapViewOfFile", {mapping, bench::FILE_MAP_WRITE, 0, 0, 0});
+    ASSERT_NE(view, 0u);
+    bench.memory().write8(view + 7, 9);
+    callOk(bench, "UnmapViewOfFile", {view});
+    EXPECT_EQ(bench.fake().files().find(u"\\data.bin")->bytes[7], 9) << "writes through a view reach the file";
 }
 
 }  // namespace
