@@ -102,7 +102,7 @@ TEST_F(RetargetCommand, BadUsageExitsWithTwo) {
 }
 
 TEST(VelmarkHelp, EverySubcommandHasHelp) {
-    for (const char* command : {"inspect", "retarget", "mui-name"}) {
+    for (const char* command : {"inspect", "retarget", "mui-name", "banner-preview"}) {
         RunResult r = runVelmark({command, "--help"});
         EXPECT_EQ(r.exitCode, 0) << command;
         EXPECT_TRUE(contains(r.out, std::string("velmark ") + command)) << r.out;

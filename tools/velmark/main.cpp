@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
     CLI::App app{"velmark: prepare a Windows CE application and its files for VELMARK.dll"};
     app.name("velmark");
     app.require_subcommand(1);
-    std::vector<Command> commands = {addInspectCommand(app), addRetargetCommand(app), addMuiNameCommand(app)};
+    std::vector<Command> commands = {addInspectCommand(app), addRetargetCommand(app), addMuiNameCommand(app),
+                                    addBannerPreviewCommand(app)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

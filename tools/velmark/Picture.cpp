@@ -1,0 +1,55 @@
+#include "Picture.h"
+
+#include "CommandError.h"
+#include "FileIo.h"
+
+#include <png.h>
+#include <stb/stb_image.h>
+
+#include <climits>
+#include <memory>
+
+namespace velmark::cli {
+
+Picture readPicture(const std::string& path) {
+    std::vector<uint8_t> bytes = readWholeFile(path);
+    if (bytes.size() > size_t(INT_MAX)) throw CommandError(path + ": too large to be a picture");
+    int width = 0, height = 0, channels = 0;
+    std::unique_ptr<stbi_uc, void (*)(void*)> rgb(
+        stbi_load_from_memory(bytes.data(), int(bytes.size()), &width, &height, &channels, 3), stbi_image_free);
+    if (!rgb) throw CommandError(path + ": cannot be read as a picture: " + stbi_failure_reason());
+    Picture picture{width, height, std::vector<uint32_t>(size_t(width) * size_t(height))};
+    for (size_t i = 0; i < picture.pixels.size(); ++i) {
+        const stbi_uc* p = rgb.get() + 3 * i;
+        picture.pixels[i] = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+    }
+    return picture;
+}
+
+void writePng(const std::string& path, const Picture& picture) {
+    std::vector<uint8_t> rgb;
+    rgb.reserve(picture.pixels.size() * 3);
+    for (uint32_t pixel : picture.pixels) rgb.insert(rgb.end(), {uint8_t(pixel >> 16), uint8_t(pixel >> 8), uint8_t(pixel)});
+
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = png_uint_32(picture.width);
+    image.height = png_uint_32(picture.height);
+    image.format = PNG_FORMAT_RGB;
+    // Written beside the destination and renamed, like every other output.
+    std::vector<uint8_t> encoded;
+    png_alloc_size_t size = 0;
+    if (png_image_write_get_memory_size(image, size, 0, rgb.data(), 0, nullptr)) {
+        encoded.resize(size);
+        if (!png_image_write_to_memory(&image, encoded.data(), &size, 0, rgb.data(), 0, nullptr)) encoded.clear();
+        encoded.resize(size);
+    }
+    if (encoded.empty()) {
+        std::string reason = image.message[0] ? image.message : "libpng failed";
+        png_image_free(&image);
+        throw CommandError(path + ": cannot be encoded as PNG: " + reason);
+    }
+    writeWholeFile(path, encoded);
+}
+
+}  // namespace velmark::cli

@@ -1,0 +1,24 @@
+// Pixels on the PC side of banner-preview: pictures read from image files
+// and the banner written as PNG.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmark::cli {
+
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;  // 0x00RRGGBB, top row first
+};
+
+// Any picture stb_image reads (BMP of 4 to 32 bits without RLE, PNG, ...).
+// Throws CommandError naming the file and the decoder's reason.
+Picture readPicture(const std::string& path);
+
+// Writes an 8-bit RGB PNG with libpng; throws CommandError on failure.
+void writePng(const std::string& path, const Picture& picture);
+
+}  // namespace velmark::cli
