@@ -33,7 +33,9 @@ HMODULE loadLanguageModule(HKEY key) {
     readSysLang(key, sysLang);
 
     WCHAR hostPath[kPathCapacity] = {};
-    coredll::GetModuleFileNameW(nullptr, hostPath, kPathCapacity);
+    // A failed read (zero) leaves the buffer's contents undefined, whatever
+    // was written into it: no name can be made from it.
+    if (coredll::GetModuleFileNameW(nullptr, hostPath, kPathCapacity) == 0) return nullptr;
     unsigned pathLength = boundedLength(hostPath, kPathCapacity);
 
     LONG number = coredll::_wtol(sysLang);
