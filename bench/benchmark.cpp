@@ -39,6 +39,34 @@ void printImage(const std::string& path, const pe::Image& image) {
                 image.exportAddresses.size());
 }
 
+// Redirected LoadStringW: module instructions for a string the language
+// module has (one COREDLL call) and for one it lacks (the host answers on
+// the second call), with a process whose language module is loaded at attach.
+void printRedirectedLoadString(const pe::Image& image) {
+    const std::u16string host = bench::Modules::kDefaultHostPath;
+    const std::u16string language = host + u".0409.mui";
+    bench::Bench device;
+    device.fake().registry().setDword(u"MUI", u"Enable", 1);
+    device.fake().files().add(language, {0x4D, 0x5A});
+    device.fake().resources().of(language).string(1, u"Sprache");
+    device.fake().resources().of(host).string(1, u"Host text").string(2, u"Host only");
+    device.load(image, bench::Bench::kDefaultBase);
+    if (device.fake().modules().loaded().size() != 1) throw std::runtime_error("no language module was loaded");
+
+    uint32_t hostInstance = device.fake().modules().hostHandle();
+    uint32_t buffer = device.allocate(2 * 64);
+    std::printf("redirected LoadStringW\n");
+    for (auto [label, id] : {std::pair<const char*, uint32_t>{"language module hit", 1},
+                             {"fall-back to the host", 2}}) {
+        device.fake().clearLog();
+        device.call("LoadStringW", {hostInstance, id, buffer, 64});
+        std::printf("  %-22s %llu module instructions, %zu COREDLL LoadStringW calls\n", label,
+                    (unsigned long long)device.lastCall().moduleInstructions,
+                    device.fake().countOf("LoadStringW"));
+    }
+    device.unload();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -80,6 +108,9 @@ int main(int argc, char** argv) {
             std::printf("  %llu module instructions per call: %zu rows\n", (unsigned long long)instructions, rows);
         std::printf("  %.1f microseconds per emulated call on this host\n", 1e6 * seconds / double(calls));
         std::printf("process detach    DllMain returned %u\n", device.unload());
+
+        std::printf("\n");
+        printRedirectedLoadString(image);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "benchmark: %s\n", e.what());
         return 1;
