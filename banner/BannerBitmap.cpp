@@ -74,12 +74,22 @@ HBITMAP publishBanner(HBITMAP banner) {
     return reinterpret_cast<HBITMAP>(previous);
 }
 
+// Any other bitmap, and 284 when no banner can be made: the general way.
+__attribute__((noinline)) HBITMAP loadGeneralWay(HINSTANCE instance, const WCHAR* name) {
+    return redirectedLoad(coredll::LoadBitmapW, HBITMAP(nullptr), instance, name);
+}
+
+__attribute__((noinline)) HBITMAP firstBannerRequest(HINSTANCE instance, const WCHAR* name) {
+    if (HBITMAP banner = composeBanner()) return publishBanner(banner);
+    return loadGeneralWay(instance, name);
+}
+
 }  // namespace
 
+// Everything but the test of bannerBitmap is out of line, so that a later
+// request costs that test and no more: no frame, no register saved.
 extern "C" HBITMAP LoadBitmapW(HINSTANCE instance, const WCHAR* name) {
-    if (name == bannerBitmapName()) {
-        if (HBITMAP banner = moduleState.bannerBitmap) return banner;
-        if (HBITMAP banner = composeBanner()) return publishBanner(banner);
-    }
-    return redirectedLoad(coredll::LoadBitmapW, HBITMAP(nullptr), instance, name);
+    if (name != bannerBitmapName()) return loadGeneralWay(instance, name);
+    if (HBITMAP banner = moduleState.bannerBitmap) return banner;
+    return firstBannerRequest(instance, name);
 }

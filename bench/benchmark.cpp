@@ -6,6 +6,7 @@
 #include "ExportTable.h"
 #include "PeImage.h"
 #include "bench/Bench.h"
+#include "tests/rules/bitmapFiles.h"
 
 #include <chrono>
 #include <cstdio>
@@ -67,6 +68,37 @@ void printRedirectedLoadString(const pe::Image& image) {
     device.unload();
 }
 
+// Bitmap 284: module instructions for the first request that draws the
+// banner file, for a first request that falls back on the host's own
+// bitmap (no banner file), and for every later request.
+void printBanner(const pe::Image& image) {
+    const std::u16string host = bench::Modules::kDefaultHostPath;
+    BitmapFileSpec shape;
+    shape.width = 800;
+    shape.height = 407;
+    const std::vector<uint8_t> bannerFile = makeBitmapFile(shape);
+    std::printf("LoadBitmapW for bitmap 284\n");
+    for (bool withFile : {true, false}) {
+        bench::Bench device;
+        device.fake().resources().of(host).bitmap(284, bench::Surface::filled(240, 407, 0x336699));
+        if (withFile) device.fake().files().add(host.substr(0, host.size() - 3) + u"bmp", bannerFile);
+        device.load(image, bench::Bench::kDefaultBase);
+        uint32_t hostInstance = device.fake().modules().hostHandle();
+        device.fake().clearLog();
+        uint32_t banner = device.call("LoadBitmapW", {hostInstance, 284});
+        std::printf("  first, %-16s %llu module instructions, %zu COREDLL calls\n",
+                    withFile ? "banner file" : "fall-back", (unsigned long long)device.lastCall().moduleInstructions,
+                    device.fake().calls().size());
+        if (!withFile) {
+            device.fake().clearLog();
+            if (device.call("LoadBitmapW", {0, 284}) != banner) throw std::runtime_error("a second banner");
+            std::printf("  later request          %llu module instructions, %zu COREDLL calls\n",
+                        (unsigned long long)device.lastCall().moduleInstructions, device.fake().calls().size());
+        }
+        device.unload();
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,6 +143,9 @@ int main(int argc, char** argv) {
 
         std::printf("\n");
         printRedirectedLoadString(image);
+
+        std::printf("\n");
+        printBanner(image);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "benchmark: %s\n", e.what());
         return 1;
