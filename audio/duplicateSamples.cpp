@@ -15,20 +15,41 @@ void duplicateSamplesByteByByte(uint8_t* b, uint32_t n) {
 
 namespace {
 
-// Last frame to first, each frame read before anything lands on it: output
-// frames 2k, 2k + 1 lie at or after input frame k.
-void duplicateAlignedWords(uint32_t* words, uint32_t wordCount) {
-    for (uint32_t i = wordCount; i-- > 0;) {
-        uint32_t pair = words[i];
-        uint32_t low = pair & 0xFFFF;
-        uint32_t high = pair >> 16;
+// A word holds two frames; each of these is one of them written twice.
+// The first frame in memory is the low half on a little-endian processor.
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        words[2 * i] = high | high << 16;
-        words[2 * i + 1] = low | low << 16;
+inline uint32_t firstFrameTwice(uint32_t pair) { uint32_t t = pair >> 16; return t | t << 16; }
+inline uint32_t secondFrameTwice(uint32_t pair) { uint32_t t = pair << 16; return t | t >> 16; }
 #else
-        words[2 * i] = low | low << 16;
-        words[2 * i + 1] = high | high << 16;
+inline uint32_t firstFrameTwice(uint32_t pair) { uint32_t t = pair << 16; return t | t >> 16; }
+inline uint32_t secondFrameTwice(uint32_t pair) { uint32_t t = pair >> 16; return t | t << 16; }
 #endif
+
+// Last frame to first, each frame read before anything lands on it: output
+// words 2i, 2i + 1 lie at or after input word i. Four input words a step,
+// so the loop's own bookkeeping is paid once per eight frames; then the one
+// to three words left at the start, one at a time.
+void duplicateAlignedWords(uint32_t* words, uint32_t wordCount) {
+    const uint32_t* in = words + wordCount;
+    uint32_t* out = words + 2 * wordCount;
+    for (uint32_t steps = wordCount / 4; steps-- > 0;) {
+        in -= 4;
+        out -= 8;
+        uint32_t a = in[0], b = in[1], c = in[2], d = in[3];
+        out[0] = firstFrameTwice(a);
+        out[1] = secondFrameTwice(a);
+        out[2] = firstFrameTwice(b);
+        out[3] = secondFrameTwice(b);
+        out[4] = firstFrameTwice(c);
+        out[5] = secondFrameTwice(c);
+        out[6] = firstFrameTwice(d);
+        out[7] = secondFrameTwice(d);
+    }
+    for (uint32_t left = wordCount % 4; left-- > 0;) {
+        uint32_t pair = *--in;
+        out -= 2;
+        out[0] = firstFrameTwice(pair);
+        out[1] = secondFrameTwice(pair);
     }
 }
 

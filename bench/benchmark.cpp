@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 namespace {
@@ -99,6 +100,101 @@ void printBanner(const pe::Image& image) {
     }
 }
 
+// The ELF address of a symbol of the module, from velmark.elf in module/
+// beside the image; 0 when the file or the symbol is not there.
+uint32_t moduleSymbol(const std::string& imagePath, const char* name) {
+    size_t slash = imagePath.find_last_of('/');
+    std::string elf = (slash == std::string::npos ? std::string(".") : imagePath.substr(0, slash)) + "/module/velmark.elf";
+    std::FILE* file = std::fopen(elf.c_str(), "rb");
+    if (!file) return 0;
+    std::vector<uint8_t> b;
+    for (int c; (c = std::fgetc(file)) != EOF;) b.push_back(uint8_t(c));
+    std::fclose(file);
+    auto u32 = [&](size_t at) {
+        return at + 4 <= b.size() ? uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24) : 0u;
+    };
+    auto u16 = [&](size_t at) { return at + 2 <= b.size() ? uint32_t(b[at] | b[at + 1] << 8) : 0u; };
+    if (b.size() < 52 || b[0] != 0x7F || b[1] != 'E' || b[4] != 1) return 0;
+    uint32_t shoff = u32(32), shentsize = u16(46), shnum = u16(48);
+    for (uint32_t i = 0; i < shnum; ++i) {
+        size_t sh = shoff + size_t(i) * shentsize;
+        if (u32(sh + 4) != 2) continue;  // SHT_SYMTAB
+        size_t strings = shoff + size_t(u32(sh + 24)) * shentsize;
+        size_t stroff = u32(strings + 16), strsize = u32(strings + 20);
+        for (size_t s = u32(sh + 16), end = s + u32(sh + 20); s + 16 <= end && s + 16 <= b.size(); s += 16) {
+            size_t at = stroff + u32(s);
+            if (u32(s) >= strsize || at >= b.size()) continue;
+            if (std::strncmp(reinterpret_cast<const char*>(&b[at]), name, b.size() - at) == 0) return u32(s + 4);
+        }
+    }
+    return 0;
+}
+
+// Capture callback on a full 160-byte buffer: module instructions with the
+// buffer word-aligned (the fast path), against the same callback on a buffer
+// at an odd address, where only the plain byte steps are allowed. Every
+// result is checked against the frame-by-frame doubling. The module's own
+// byte-step loop (duplicateSamplesByteByByte) is also counted alone when the
+// ELF beside the image names it.
+void printCapture(const pe::Image& image, const std::string& imagePath) {
+    constexpr uint32_t kFull = 160;
+    bench::Bench device;
+    device.load(image, bench::Bench::kDefaultBase);
+    bench::Memory& memory = device.memory();
+    uint32_t format = device.placeBytes({1, 0, 1, 0, 0x80, 0x3E, 0, 0, 0, 0x7D, 0, 0, 2, 0, 16, 0, 0, 0});
+    uint32_t handleOut = device.allocate(4);
+    if (device.call("waveInOpen", {handleOut, 0, format, 0, 0, 0x00030000}) != 0)
+        throw std::runtime_error("waveInOpen failed");
+    uint32_t handle = memory.read32(handleOut);
+    uint32_t callback = device.fake().audio().opens().back().callback;
+    std::vector<uint8_t> captured(kFull);
+    for (uint32_t i = 0; i < kFull; ++i) captured[i] = uint8_t(i * 37 + 11);
+    std::vector<uint8_t> doubled(2 * kFull);
+    for (uint32_t i = 0; i < 2 * kFull; ++i) doubled[i] = captured[(i / 4) * 2 + i % 2];
+
+    // One full buffer through the callback, the buffer starting `misalign` bytes past a word.
+    auto run = [&](uint32_t misalign) {
+        uint32_t data = device.allocate(2 * kFull, bench::Placement::atEnd(misalign));
+        uint32_t header = device.allocate(bench::kWaveHeaderSize, bench::Placement::atEnd(1));
+        memory.write32(header, data);
+        memory.write32(header + 4, 2 * kFull);
+        device.call("waveInPrepareHeader", {handle, header, bench::kWaveHeaderSize});
+        device.call("waveInAddBuffer", {handle, header, bench::kWaveHeaderSize});
+        device.fake().audio().fillNext(memory, handle, captured);
+        bench::CallResult r = device.callAddress(callback, {handle, bench::WIM_DATA, 0, header, 0});
+        if (!r.ok()) throw std::runtime_error("capture callback: " + r.describe());
+        if (memory.readBytes(data, 2 * kFull) != doubled || memory.read32(header + 8) != 2 * kFull)
+            throw std::runtime_error("capture callback: wrong result at misalignment " + std::to_string(misalign));
+        return r.moduleInstructions;
+    };
+    uint64_t aligned = run(0), halfword = run(2), byteSteps = run(1);
+    std::printf("captureCallback, full %u-byte buffer\n", kFull);
+    std::printf("  word-aligned buffer      %llu module instructions\n", (unsigned long long)aligned);
+    std::printf("  halfword-aligned buffer  %llu module instructions\n", (unsigned long long)halfword);
+    std::printf("  odd buffer, byte steps   %llu module instructions (baseline)\n", (unsigned long long)byteSteps);
+    std::printf("  ratio aligned/baseline   %.3f (goal at most 0.5)\n", double(aligned) / double(byteSteps));
+
+    // The plain byte-step loop alone, and the transformation alone, on an aligned buffer.
+    uint32_t plain = moduleSymbol(imagePath, "_Z26duplicateSamplesByteByBytePhm");
+    uint32_t fast = moduleSymbol(imagePath, "_Z16duplicateSamplesPhm");
+    if (plain && fast) {
+        auto alone = [&](uint32_t symbol) {
+            uint32_t data = device.allocate(2 * kFull);
+            memory.writeBytes(data, captured);
+            bench::CallResult r = device.callAddress(symbol - image.imageBase + bench::Bench::kDefaultBase, {data, kFull});
+            if (!r.ok() || memory.readBytes(data, 2 * kFull) != doubled)
+                throw std::runtime_error("doubling alone: " + r.describe());
+            return r.moduleInstructions;
+        };
+        uint64_t plainAlone = alone(plain), fastAlone = alone(fast);
+        std::printf("  plain byte-step loop     %llu module instructions (same buffer, called alone)\n",
+                    (unsigned long long)plainAlone);
+        std::printf("  duplicateSamples alone   %llu module instructions, ratio %.3f\n", (unsigned long long)fastAlone,
+                    double(fastAlone) / double(plainAlone));
+        std::printf("  ratio callback/plain     %.3f\n", double(aligned) / double(plainAlone));
+    }
+    device.unload();
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -146,6 +242,9 @@ int main(int argc, char** argv) {
 
         std::printf("\n");
         printBanner(image);
+
+        std::printf("\n");
+        printCapture(image, path);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "benchmark: %s\n", e.what());
         return 1;
