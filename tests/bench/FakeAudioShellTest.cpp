@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "TinyImage.h"
+#include "fakeCalls.h"
 
 namespace benchtest {
 namespace {
@@ -12,12 +13,6 @@ namespace {
 using bench::Bench;
 using bench::CallResult;
 using bench::Placement;
-
-uint32_t callOk(Bench& bench, const char* fn, const std::vector<uint32_t>& args) {
-    CallResult result = bench.callCoredll(fn, args);
-    EXPECT_TRUE(result.ok()) << fn << ": " << result.describe();
-    return result.r0;
-}
 
 // 16-bit mono PCM at 16000 samples per second, cbSize 0.
 std::vector<uint8_t> pcmFormat() {

@@ -4,18 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "fakeCalls.h"
+
 namespace benchtest {
 namespace {
 
 using bench::Bench;
 using bench::CallResult;
 using bench::Placement;
-
-uint32_t callOk(Bench& bench, const char* fn, const std::vector<uint32_t>& args) {
-    CallResult result = bench.callCoredll(fn, args);
-    EXPECT_TRUE(result.ok()) << fn << ": " << result.describe();
-    return result.r0;
-}
 
 TEST(FakeRegistry, QueriesCopyAtMostTheGivenCountAndReportTheSize) {
     Bench bench;
