@@ -74,7 +74,7 @@ void printRedirectedLoadString(const pe::Image& image) {
 // bitmap (no banner file), and for every later request.
 void printBanner(const pe::Image& image) {
     const std::u16string host = bench::Modules::kDefaultHostPath;
-    BitmapFileSpec shape;
+    BitmapFileShape shape;
     shape.width = 800;
     shape.height = 407;
     const std::vector<uint8_t> bannerFile = makeBitmapFile(shape);

@@ -73,8 +73,8 @@ TEST(BannerFallback, WithoutAHostBitmapTheBannerIsTheWhiteFieldAlone) {
     EXPECT_EQ(openSince(device, mark), std::set<uint32_t>{banner.r0}) << describeOpen(device, mark);
 }
 
-std::vector<uint8_t> malformed(const std::function<void(BitmapFileSpec&)>& tweak) {
-    BitmapFileSpec shape;
+std::vector<uint8_t> malformed(const std::function<void(BitmapFileShape&)>& tweak) {
+    BitmapFileShape shape;
     shape.width = 4;
     shape.height = 2;
     tweak(shape);
@@ -89,7 +89,7 @@ std::vector<uint8_t> withField(std::vector<uint8_t> file, size_t at, uint32_t va
 // Every file here would make the draw read past the file's end or past the
 // 44 header bytes handed to it; each view ends right at a guard page.
 TEST(BannerFallback, MalformedBannerFilesAreRefusedBeforeTheDraw) {
-    const std::vector<uint8_t> good = malformed([](BitmapFileSpec&) {});
+    const std::vector<uint8_t> good = malformed([](BitmapFileShape&) {});
     const uint32_t stride = bitmapStride(4, 24);
     const std::pair<const char*, std::vector<uint8_t>> corpus[] = {
         {"empty", {}},
@@ -97,44 +97,44 @@ TEST(BannerFallback, MalformedBannerFilesAreRefusedBeforeTheDraw) {
         {"one byte short of the info header and its colour", {good.begin(), good.begin() + 57}},
         {"bfOffBits far beyond the end", withField(good, 10, 0xFFFFFFF0)},
         {"bfOffBits at the very end", withField(good, 10, uint32_t(good.size()))},
-        {"last row one byte short", malformed([&](BitmapFileSpec& s) { s.pixelBytes = 2 * stride - 1; })},
-        {"top-down rows beyond the end", malformed([&](BitmapFileSpec& s) {
+        {"last row one byte short", malformed([&](BitmapFileShape& s) { s.pixelBytes = 2 * stride - 1; })},
+        {"top-down rows beyond the end", malformed([&](BitmapFileShape& s) {
              s.height = -3;
              s.pixelBytes = 2 * stride;
          })},
-        {"8 bits with a palette", malformed([](BitmapFileSpec& s) {
+        {"8 bits with a palette", malformed([](BitmapFileShape& s) {
              s.bitCount = 8;
              s.colorsUsed = 256;
              s.pixelOffset = 54 + 1024;
          })},
-        {"8 bits run-length encoded", malformed([](BitmapFileSpec& s) {
+        {"8 bits run-length encoded", malformed([](BitmapFileShape& s) {
              s.bitCount = 8;
              s.compression = 1;
          })},
-        {"16 bits with bit fields", malformed([](BitmapFileSpec& s) {
+        {"16 bits with bit fields", malformed([](BitmapFileShape& s) {
              s.bitCount = 16;
              s.compression = 3;
              s.pixelOffset = 54 + 12;
          })},
-        {"V5 info header", malformed([](BitmapFileSpec& s) {
+        {"V5 info header", malformed([](BitmapFileShape& s) {
              s.infoSize = 124;
              s.pixelOffset = 14 + 124;
          })},
-        {"zero width", malformed([](BitmapFileSpec& s) { s.width = 0; })},
-        {"zero height", malformed([](BitmapFileSpec& s) { s.height = 0; })},
-        {"negative width", malformed([](BitmapFileSpec& s) {
+        {"zero width", malformed([](BitmapFileShape& s) { s.width = 0; })},
+        {"zero height", malformed([](BitmapFileShape& s) { s.height = 0; })},
+        {"negative width", malformed([](BitmapFileShape& s) {
              s.width = -4;
              s.pixelBytes = 64;
          })},
-        {"absurd width", malformed([](BitmapFileSpec& s) {
+        {"absurd width", malformed([](BitmapFileShape& s) {
              s.width = 0x7FFFFFFF;
              s.pixelBytes = 64;
          })},
-        {"absurd height", malformed([](BitmapFileSpec& s) {
+        {"absurd height", malformed([](BitmapFileShape& s) {
              s.height = 0x40000000;
              s.pixelBytes = 64;
          })},
-        {"most negative height", malformed([](BitmapFileSpec& s) {
+        {"most negative height", malformed([](BitmapFileShape& s) {
              s.height = int32_t(0x80000000);
              s.pixelBytes = 64;
          })},
@@ -174,7 +174,7 @@ TEST(BannerFaults, EveryPlatformCallOfTheCompositionMayFail) {
     const std::pair<const char*, std::function<void(Device&)>> scenarios[] = {
         {"banner file", [](Device& d) {
              d.giveHostBitmap(240, 407);
-             d.putBannerFile(malformed([](BitmapFileSpec&) {}));
+             d.putBannerFile(malformed([](BitmapFileShape&) {}));
          }},
         {"fall-back", [](Device& d) { d.giveHostBitmap(240, 407); }},
     };

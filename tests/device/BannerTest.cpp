@@ -14,7 +14,7 @@ using bench::HandleKind;
 using bench::Outcome;
 
 std::vector<uint8_t> bitmapFile(uint16_t bitCount, int32_t width, int32_t height, int64_t pixelOffset = -1) {
-    BitmapFileSpec shape;
+    BitmapFileShape shape;
     shape.bitCount = bitCount;
     shape.width = width;
     shape.height = height;

@@ -23,23 +23,23 @@ bool drawable(const std::vector<uint8_t>& file, BannerFile* out = nullptr) {
 TEST(BannerFile, WellFormedFilesOfEveryDrawableDepthAreAccepted) {
     for (uint16_t bits : {16, 24, 32})
         for (int32_t height : {3, -3}) {
-            BitmapFileSpec spec;
-            spec.bitCount = bits;
-            spec.width = 5;
-            spec.height = height;
+            BitmapFileShape shape;
+            shape.bitCount = bits;
+            shape.width = 5;
+            shape.height = height;
             BannerFile banner;
-            ASSERT_TRUE(drawable(makeBitmapFile(spec), &banner)) << bits << " " << height;
+            ASSERT_TRUE(drawable(makeBitmapFile(shape), &banner)) << bits << " " << height;
             EXPECT_EQ(banner.width, 5);
             EXPECT_EQ(banner.height, height);
             EXPECT_EQ(banner.pixelOffset, 54u);
-            EXPECT_EQ(std::memcmp(banner.bitmapInfo, makeBitmapFile(spec).data() + 14, 44), 0);
+            EXPECT_EQ(std::memcmp(banner.bitmapInfo, makeBitmapFile(shape).data() + 14, 44), 0);
         }
 }
 
 TEST(BannerFile, PixelsMayLieAnywhereInsideTheFile) {
-    BitmapFileSpec spec;
-    spec.pixelOffset = 200;
-    EXPECT_TRUE(drawable(makeBitmapFile(spec)));
+    BitmapFileShape shape;
+    shape.pixelOffset = 200;
+    EXPECT_TRUE(drawable(makeBitmapFile(shape)));
 }
 
 TEST(BannerFile, FilesTooShortForTheirHeadersAreRefused) {
@@ -48,10 +48,10 @@ TEST(BannerFile, FilesTooShortForTheirHeadersAreRefused) {
 }
 
 TEST(BannerFile, PixelRowsBeyondTheEndAreRefused) {
-    BitmapFileSpec spec;
-    spec.pixelBytes = bitmapStride(spec.width, spec.bitCount) * 2 - 1;
-    EXPECT_FALSE(drawable(makeBitmapFile(spec)));
-    BitmapFileSpec offsetPastEnd;
+    BitmapFileShape shape;
+    shape.pixelBytes = bitmapStride(shape.width, shape.bitCount) * 2 - 1;
+    EXPECT_FALSE(drawable(makeBitmapFile(shape)));
+    BitmapFileShape offsetPastEnd;
     offsetPastEnd.pixelOffset = 0x7FFFFFFF;
     offsetPastEnd.pixelBytes = 0;
     std::vector<uint8_t> file = makeBitmapFile({});
@@ -62,20 +62,20 @@ TEST(BannerFile, PixelRowsBeyondTheEndAreRefused) {
 }
 
 TEST(BannerFile, FormatsWhoseDrawReadsPastTheHeaderCopyAreRefused) {
-    auto refused = [](BitmapFileSpec spec) { return !drawable(makeBitmapFile(spec)); };
+    auto refused = [](BitmapFileShape shape) { return !drawable(makeBitmapFile(shape)); };
     for (uint16_t bits : {1, 4, 8, 0, 15, 48}) {
-        BitmapFileSpec spec;
-        spec.bitCount = bits;
-        EXPECT_TRUE(refused(spec)) << bits;
+        BitmapFileShape shape;
+        shape.bitCount = bits;
+        EXPECT_TRUE(refused(shape)) << bits;
     }
-    BitmapFileSpec bitfields;
+    BitmapFileShape bitfields;
     bitfields.bitCount = 16;
     bitfields.compression = 3;
     EXPECT_TRUE(refused(bitfields));
-    BitmapFileSpec colourTable;
+    BitmapFileShape colourTable;
     colourTable.colorsUsed = 2;
     EXPECT_TRUE(refused(colourTable));
-    BitmapFileSpec v5Header;
+    BitmapFileShape v5Header;
     v5Header.infoSize = 124;
     EXPECT_TRUE(refused(v5Header));
 }

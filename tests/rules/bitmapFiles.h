@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-struct BitmapFileSpec {
+struct BitmapFileShape {
     int32_t width = 4;
     int32_t height = 2;
     uint16_t bitCount = 24;
@@ -24,7 +24,7 @@ inline uint32_t bitmapStride(int32_t width, uint16_t bitCount) {
 }
 
 // A BMP file; pixel byte i holds (i * 7 + 3) & 0xFF.
-inline std::vector<uint8_t> makeBitmapFile(const BitmapFileSpec& s) {
+inline std::vector<uint8_t> makeBitmapFile(const BitmapFileShape& s) {
     uint32_t offset = s.pixelOffset >= 0 ? uint32_t(s.pixelOffset) : 54;
     uint32_t rows = uint32_t(s.height < 0 ? -int64_t(s.height) : s.height);
     size_t pixels = s.pixelBytes >= 0 ? size_t(s.pixelBytes) : size_t(bitmapStride(s.width, s.bitCount)) * rows;

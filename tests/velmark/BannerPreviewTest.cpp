@@ -37,10 +37,10 @@ Picture gradient(int width, int height) {
 
 // A 24-bit bottom-up BMP of the picture.
 std::vector<uint8_t> bmp24(const Picture& p) {
-    BitmapFileSpec spec;
-    spec.width = p.width;
-    spec.height = p.height;
-    std::vector<uint8_t> file = makeBitmapFile(spec);
+    BitmapFileShape shape;
+    shape.width = p.width;
+    shape.height = p.height;
+    std::vector<uint8_t> file = makeBitmapFile(shape);
     const uint32_t stride = bitmapStride(p.width, 24);
     for (int y = 0; y < p.height; ++y) {
         for (int x = 0; x < p.width; ++x) {
@@ -116,7 +116,7 @@ TEST(BannerPreview, ComposesTheHostBitmapsHalvesAtTheEdges) {
 }
 
 TEST(BannerPreview, FallsBackWhenTheBannerFileCannotBeDrawn) {
-    BitmapFileSpec palettized;
+    BitmapFileShape palettized;
     palettized.bitCount = 8;  // needs a colour table the module does not pass on
     const Picture host = gradient(8, 407);
     BannerPreview preview = previewBanner({VELMARK_DLL, host, makeBitmapFile(palettized)}, table());

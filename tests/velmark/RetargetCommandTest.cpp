@@ -63,11 +63,11 @@ TEST_F(RetargetCommand, InPlaceKeepsABackupAndNeverOverwritesOne) {
 }
 
 TEST_F(RetargetCommand, RefusalsNameTheFileAndWriteNothing) {
-    TestImageSpec spec = typicalApplication();
-    spec.libraries[0].imports.push_back(TestImport::ordinalOf(554));
-    spec.libraries[0].imports.push_back(TestImport::named("NoSuchCoredllFunction"));
+    TestImagePlan plan = typicalApplication();
+    plan.libraries[0].imports.push_back(TestImport::ordinalOf(554));
+    plan.libraries[0].imports.push_back(TestImport::named("NoSuchCoredllFunction"));
     const std::string lacking = dir.path("lacking.exe");
-    writeBytes(lacking, buildTestImage(spec));
+    writeBytes(lacking, buildTestImage(plan));
     RunResult r = runVelmark({"retarget", lacking});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(contains(r.err, "velmark retarget: " + lacking + ": 2 of its COREDLL.dll imports")) << r.err;
@@ -75,10 +75,10 @@ TEST_F(RetargetCommand, RefusalsNameTheFileAndWriteNothing) {
     EXPECT_TRUE(contains(r.err, "\n  name \"NoSuchCoredllFunction\"\n")) << r.err;
     EXPECT_FALSE(fileExists(dir.path("lacking.velmark.exe")));
 
-    spec = typicalApplication();
-    spec.machine = 0x14C;
+    plan = typicalApplication();
+    plan.machine = 0x14C;
     const std::string x86 = dir.path("x86.exe");
-    writeBytes(x86, buildTestImage(spec));
+    writeBytes(x86, buildTestImage(plan));
     r = runVelmark({"retarget", "--in-place", x86});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(contains(r.err, x86 + ": machine 0x14C is not ARM")) << r.err;
@@ -126,9 +126,9 @@ TEST_F(RetargetCommand, OutputReadsCleanlyInLlvmReadobj) {
 }
 
 TEST_F(RetargetCommand, OutputReadsCleanlyInPefileWithItsChecksumValid) {
-    TestImageSpec spec = typicalApplication();
-    spec.validChecksum = true;
-    writeBytes(app, buildTestImage(spec));
+    TestImagePlan plan = typicalApplication();
+    plan.validChecksum = true;
+    writeBytes(app, buildTestImage(plan));
     const std::string out = dir.path("out.exe");
     ASSERT_EQ(runVelmark({"retarget", app, "-o", out}).exitCode, 0);
     RunResult r = runProgram({PYTHON3, "-c",

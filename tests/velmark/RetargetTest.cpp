@@ -14,7 +14,7 @@ namespace {
 
 using namespace velmark::cli;
 using velmark::testing::buildTestImage;
-using velmark::testing::TestImageSpec;
+using velmark::testing::TestImagePlan;
 using velmark::testing::TestImport;
 using velmark::testing::typicalApplication;
 
@@ -92,9 +92,9 @@ TEST(Retarget, KeepsTheLetterCaseOfTheOriginalName) {
 TEST(Retarget, UndoRestoresTheOriginalByteForByte) {
     for (const char* name : {"COREDLL.dll", "coredll.dll", "CoreDll.DLL", "cOREDLL.DLL"}) {
         for (bool checksum : {false, true}) {
-            TestImageSpec spec = typicalApplication(name);
-            spec.validChecksum = checksum;
-            const std::vector<uint8_t> original = buildTestImage(spec);
+            TestImagePlan plan = typicalApplication(name);
+            plan.validChecksum = checksum;
+            const std::vector<uint8_t> original = buildTestImage(plan);
             RetargetResult there = toVelmark(original);
             EXPECT_NE(there.file, original);
             RetargetResult back = toCoredll(there.file);
@@ -104,9 +104,9 @@ TEST(Retarget, UndoRestoresTheOriginalByteForByte) {
 }
 
 TEST(Retarget, KeepsAValidChecksumValidAndLeavesOthersAlone) {
-    TestImageSpec spec = typicalApplication();
-    spec.validChecksum = true;
-    const std::vector<uint8_t> original = buildTestImage(spec);
+    TestImagePlan plan = typicalApplication();
+    plan.validChecksum = true;
+    const std::vector<uint8_t> original = buildTestImage(plan);
     RetargetResult result = toVelmark(original);
     EXPECT_TRUE(result.checksumUpdated);
     pe::Image after = pe::readImage(result.file);
@@ -121,11 +121,11 @@ TEST(Retarget, KeepsAValidChecksumValidAndLeavesOthersAlone) {
 }
 
 TEST(Retarget, RenamesEveryCoredllDescriptor) {
-    TestImageSpec spec;
-    spec.libraries.push_back({"COREDLL.dll", {TestImport::ordinalOf(33)}, 0});
-    spec.libraries.push_back({"WINSOCK.dll", {TestImport::ordinalOf(3)}, 0});
-    spec.libraries.push_back({"coredll.dll", {TestImport::named("LoadStringW")}, 0});
-    RetargetResult result = toVelmark(buildTestImage(spec));
+    TestImagePlan plan;
+    plan.libraries.push_back({"COREDLL.dll", {TestImport::ordinalOf(33)}, 0});
+    plan.libraries.push_back({"WINSOCK.dll", {TestImport::ordinalOf(3)}, 0});
+    plan.libraries.push_back({"coredll.dll", {TestImport::named("LoadStringW")}, 0});
+    RetargetResult result = toVelmark(buildTestImage(plan));
     pe::Image after = pe::readImage(result.file);
     EXPECT_EQ(after.imports[0].dllName, "VELMARK.dll");
     EXPECT_EQ(after.imports[1].dllName, "WINSOCK.dll");
@@ -134,15 +134,15 @@ TEST(Retarget, RenamesEveryCoredllDescriptor) {
 }
 
 TEST(Retarget, ListsEveryImportVelmarkDoesNotExport) {
-    TestImageSpec spec = typicalApplication();
+    TestImagePlan plan = typicalApplication();
     // 554 is one of the ordinals COREDLL's table leaves empty; names are
     // matched exactly, as the loader does.
-    spec.libraries[0].imports.push_back(TestImport::ordinalOf(554));
-    spec.libraries[0].imports.push_back(TestImport::named("NoSuchCoredllFunction"));
-    spec.libraries[0].imports.push_back(TestImport::named("loadstringw"));
+    plan.libraries[0].imports.push_back(TestImport::ordinalOf(554));
+    plan.libraries[0].imports.push_back(TestImport::named("NoSuchCoredllFunction"));
+    plan.libraries[0].imports.push_back(TestImport::named("loadstringw"));
     // Imports of other libraries are none of VELMARK's business.
-    spec.libraries[1].imports.push_back(TestImport::ordinalOf(554));
-    std::vector<uint8_t> file = buildTestImage(spec);
+    plan.libraries[1].imports.push_back(TestImport::ordinalOf(554));
+    std::vector<uint8_t> file = buildTestImage(plan);
 
     EXPECT_EQ(importsVelmarkLacks(pe::readImage(file), table()),
               (std::vector<std::string>{"ordinal 554", "name \"NoSuchCoredllFunction\"", "name \"loadstringw\""}));
@@ -158,14 +158,14 @@ TEST(Retarget, RefusesWhatItCannotOrNeedNotRewrite) {
         RetargetDirection direction;
         const char* expected;
     };
-    TestImageSpec x86 = typicalApplication();
+    TestImagePlan x86 = typicalApplication();
     x86.machine = 0x14C;
     x86.subsystem = 2;
-    TestImageSpec desktopArm = typicalApplication();
+    TestImagePlan desktopArm = typicalApplication();
     desktopArm.subsystem = 2;
-    TestImageSpec noCoredll;
+    TestImagePlan noCoredll;
     noCoredll.libraries.push_back({"WINSOCK.dll", {TestImport::ordinalOf(3)}, 0});
-    TestImageSpec bound = typicalApplication();
+    TestImagePlan bound = typicalApplication();
     bound.libraries[0].timeDateStamp = 0x3F000000;
     std::vector<uint8_t> truncated = buildTestImage(typicalApplication());
     truncated.resize(truncated.size() - 0x100);

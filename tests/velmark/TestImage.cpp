@@ -24,12 +24,12 @@ uint32_t alignUp(uint32_t v, uint32_t a) { return (v + a - 1) & ~(a - 1); }
 void put16(std::vector<uint8_t>& f, uint32_t at, uint16_t v) { pe::storeLe16(f.data() + at, v); }
 void put32(std::vector<uint8_t>& f, uint32_t at, uint32_t v) { pe::storeLe32(f.data() + at, v); }
 
-// The .idata contents for the spec, placed at kIdataRva; sets the IAT range.
-std::vector<uint8_t> importData(const TestImageSpec& spec, uint32_t& iatRva, uint32_t& iatSize) {
-    const size_t n = spec.libraries.size();
+// The .idata contents for the plan, placed at kIdataRva; sets the IAT range.
+std::vector<uint8_t> importData(const TestImagePlan& plan, uint32_t& iatRva, uint32_t& iatSize) {
+    const size_t n = plan.libraries.size();
     uint32_t lookupStart = uint32_t(n + 1) * 20;
     uint32_t tableBytes = 0;
-    for (const TestLibrary& l : spec.libraries) tableBytes += uint32_t(l.imports.size() + 1) * 4;
+    for (const TestLibrary& l : plan.libraries) tableBytes += uint32_t(l.imports.size() + 1) * 4;
     uint32_t iatStart = lookupStart + tableBytes;
     uint32_t namesStart = iatStart + tableBytes;
 
@@ -44,7 +44,7 @@ std::vector<uint8_t> importData(const TestImageSpec& spec, uint32_t& iatRva, uin
     };
     uint32_t lookup = lookupStart, iat = iatStart;
     for (size_t i = 0; i < n; ++i) {
-        const TestLibrary& l = spec.libraries[i];
+        const TestLibrary& l = plan.libraries[i];
         put32(d, uint32_t(i * 20) + 0, kIdataRva + lookup);
         put32(d, uint32_t(i * 20) + 4, l.timeDateStamp);
         put32(d, uint32_t(i * 20) + 16, kIdataRva + iat);
@@ -76,9 +76,9 @@ void writeSectionHeader(std::vector<uint8_t>& f, uint32_t at, const char* name, 
 
 }  // namespace
 
-std::vector<uint8_t> buildTestImage(const TestImageSpec& spec) {
+std::vector<uint8_t> buildTestImage(const TestImagePlan& plan) {
     uint32_t iatRva = 0, iatSize = 0;
-    std::vector<uint8_t> idata = importData(spec, iatRva, iatSize);
+    std::vector<uint8_t> idata = importData(plan, iatRva, iatSize);
     const uint32_t idataRawSize = alignUp(uint32_t(idata.size()), kFileAlignment);
     std::vector<uint8_t> f(kIdataRaw + idataRawSize);
 
@@ -86,7 +86,7 @@ std::vector<uint8_t> buildTestImage(const TestImageSpec& spec) {
     put32(f, 0x3C, kPeOffset);
     put32(f, kPeOffset, 0x00004550);  // PE\0\0
     const uint32_t fh = kPeOffset + 4, oh = fh + 20;
-    put16(f, fh + 0, spec.machine);
+    put16(f, fh + 0, plan.machine);
     put16(f, fh + 2, 2);       // sections
     put16(f, fh + 16, 0xE0);   // optional header size
     put16(f, fh + 18, 0x0103); // executable, 32-bit, relocations stripped
@@ -105,14 +105,14 @@ std::vector<uint8_t> buildTestImage(const TestImageSpec& spec) {
     put16(f, oh + 50, 10);
     put32(f, oh + 56, kIdataRva + alignUp(uint32_t(idata.size()), kSectionAlignment));  // SizeOfImage
     put32(f, oh + 60, kTextRaw);  // SizeOfHeaders
-    put16(f, oh + 68, spec.subsystem);
+    put16(f, oh + 68, plan.subsystem);
     put32(f, oh + 72, 0x10000);
     put32(f, oh + 76, 0x1000);
     put32(f, oh + 80, 0x100000);
     put32(f, oh + 84, 0x1000);
     put32(f, oh + 92, 16);
     put32(f, oh + 96 + 8 * 1, kIdataRva);  // import directory: the descriptors
-    put32(f, oh + 96 + 8 * 1 + 4, uint32_t(spec.libraries.size() + 1) * 20);
+    put32(f, oh + 96 + 8 * 1 + 4, uint32_t(plan.libraries.size() + 1) * 20);
     put32(f, oh + 96 + 8 * 12, iatRva);    // IAT directory
     put32(f, oh + 96 + 8 * 12 + 4, iatSize);
 
@@ -128,24 +128,24 @@ std::vector<uint8_t> buildTestImage(const TestImageSpec& spec) {
     }
     std::memcpy(f.data() + kIdataRaw, idata.data(), idata.size());
 
-    if (spec.validChecksum) {
+    if (plan.validChecksum) {
         uint32_t field = oh + 64;
         put32(f, field, velmark::cli::peChecksum(f, field));
     }
     return f;
 }
 
-TestImageSpec typicalApplication(const std::string& coredllName) {
-    TestImageSpec spec;
-    spec.libraries.push_back({coredllName,
+TestImagePlan typicalApplication(const std::string& coredllName) {
+    TestImagePlan plan;
+    plan.libraries.push_back({coredllName,
                               {TestImport::ordinalOf(33),        // LocalAlloc
                                TestImport::named("wsprintfW"),
                                TestImport::ordinalOf(873),       // LoadBitmapW, served by VELMARK itself
                                TestImport::named("HeapAllocTrace"),
                                TestImport::ordinalOf(2055)},     // _mbmemset, the highest ordinal
                               0});
-    spec.libraries.push_back({"WINSOCK.dll", {TestImport::ordinalOf(3), TestImport::named("connect")}, 0});
-    return spec;
+    plan.libraries.push_back({"WINSOCK.dll", {TestImport::ordinalOf(3), TestImport::named("connect")}, 0});
+    return plan;
 }
 
 }  // namespace velmark::testing

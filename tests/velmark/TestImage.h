@@ -26,17 +26,17 @@ struct TestLibrary {
     uint32_t timeDateStamp = 0;  // non-zero: a bound import
 };
 
-struct TestImageSpec {
+struct TestImagePlan {
     uint16_t machine = 0x1C0;  // ARM
     uint16_t subsystem = 9;    // Windows CE GUI
     std::vector<TestLibrary> libraries;
     bool validChecksum = false;  // otherwise CheckSum is 0, as CE linkers leave it
 };
 
-std::vector<uint8_t> buildTestImage(const TestImageSpec& spec);
+std::vector<uint8_t> buildTestImage(const TestImagePlan& plan);
 
 // The usual application: COREDLL imports by ordinal and by name, and a
 // second library that retargeting must leave alone.
-TestImageSpec typicalApplication(const std::string& coredllName = "COREDLL.dll");
+TestImagePlan typicalApplication(const std::string& coredllName = "COREDLL.dll");
 
 }  // namespace velmark::testing
