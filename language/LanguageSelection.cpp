@@ -8,7 +8,7 @@ namespace {
 
 constexpr DWORD KEY_ALL_ACCESS = 0xF003F;
 constexpr DWORD kEnableBytes = 4;
-constexpr DWORD kSysLangBytes = 32;  // 16 UTF-16 units, terminator included
+constexpr DWORD kSysLangBytes = kSysLangCapacity * sizeof(WCHAR);
 
 bool languageModulesEnabled(HKEY key) {
     // Zero-filled first, so a value shorter than 4 bytes reads as zero-extended.

@@ -8,6 +8,9 @@
 #include "frame/utf16.h"
 
 constexpr unsigned kPathCapacity = 260;  // UTF-16 units, terminator included
+// UTF-16 units of the SysLang value that are read, terminator included: a
+// longer value fails to read and counts as absent.
+constexpr unsigned kSysLangCapacity = 16;
 
 // The SysLang text used when the registry has none.
 extern const Utf16 kDefaultSysLang[4];

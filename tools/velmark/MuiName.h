@@ -5,11 +5,13 @@
 #include <optional>
 #include <string>
 
+#include "language/languageModuleName.h"
+
 namespace velmark::cli {
 
-// The module reads SysLang into 32 bytes: 15 UTF-16 units and the
-// terminator. A longer value fails the query and "409" is used instead.
-constexpr size_t kSysLangMaxUnits = 15;
+// Characters of the longest SysLang the module reads; a longer value fails
+// the query and "409" is used instead.
+constexpr size_t kSysLangMaxUnits = kSysLangCapacity - 1;
 
 struct MuiNameAnswer {
     std::optional<std::u16string> name;  // nothing when no language module is loaded
