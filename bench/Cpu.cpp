@@ -103,8 +103,9 @@ struct CpuHooks {
 
     static void access(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* self) {
         Cpu& cpu = *static_cast<Cpu*>(self);
-        if (size <= 1 || address % uint64_t(size) == 0) return;
         uint32_t pc = cpu.reg(15);
+        if (type == UC_MEM_READ && cpu.inModuleCode(pc)) ++cpu.moduleLoads_;
+        if (size <= 1 || address % uint64_t(size) == 0) return;
         cpu.fail({FaultKind::Misaligned, pc, uint32_t(address),
                   "misaligned " + std::to_string(size) + "-byte " + accessName(type) + " at " +
                       hex(uint32_t(address)) + " (" + cpu.memory_.describe(uint32_t(address)) +
@@ -272,7 +273,7 @@ CallResult Cpu::call(uint32_t entry, const std::vector<uint32_t>& args) {
 
     faults_.emplace_back();
     executedAtEntry_.push_back(executed_);
-    uint64_t moduleBefore = moduleInstructions_;
+    uint64_t moduleBefore = moduleInstructions_, loadsBefore = moduleLoads_;
     ++depth_;
     uc_err err = uc_emu_start(uc_, entry, sentinel(depth), 0, 0);
     --depth_;
@@ -288,6 +289,7 @@ CallResult Cpu::call(uint32_t entry, const std::vector<uint32_t>& args) {
     result.r1 = reg(1);
     result.entrySp = sp;
     result.moduleInstructions = moduleInstructions_ - moduleBefore;
+    result.moduleLoads = moduleLoads_ - loadsBefore;
     result.fault = std::move(fault);
     if (saved) {
         uc_context_restore(uc_, saved);

@@ -23,6 +23,8 @@ struct CallResult {
     // Instructions executed inside the module's executable sections during
     // the call, nested callbacks included.
     uint64_t moduleInstructions = 0;
+    // Memory reads those instructions made (one per word an ldm loads).
+    uint64_t moduleLoads = 0;
     std::optional<Fault> fault;
 
     bool ok() const { return !fault.has_value(); }
@@ -102,6 +104,7 @@ private:
     int depth_ = 0;
     std::vector<std::optional<Fault>> faults_;  // one per running call, innermost last
     uint64_t moduleInstructions_ = 0;
+    uint64_t moduleLoads_ = 0;
     uint64_t executed_ = 0;  // all instructions, for the runaway limit
     std::vector<uint64_t> executedAtEntry_;
 };

@@ -221,19 +221,20 @@ int main(int argc, char** argv) {
         for (const velmark::ExportEntry& row : bench::Bench::coredllTable().rows())
             if (row.forwarded()) device.fake().scriptAlways(row.ordinal, bench::Outcome::returns(row.ordinal));
 
-        std::map<uint64_t, size_t> perCall;  // instructions -> forwarded rows
+        std::map<std::pair<uint64_t, uint64_t>, size_t> perCall;  // instructions, loads -> forwarded rows
         size_t calls = 0;
         auto start = std::chrono::steady_clock::now();
         for (const velmark::ExportEntry& row : bench::Bench::coredllTable().rows()) {
             if (!row.forwarded()) continue;
             device.call(row.name, {1, 2, 3, 4, 5, 6});
-            ++perCall[device.lastCall().moduleInstructions];
+            ++perCall[{device.lastCall().moduleInstructions, device.lastCall().moduleLoads}];
             ++calls;
         }
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("forwarded calls   %zu, six arguments each\n", calls);
-        for (auto [instructions, rows] : perCall)
-            std::printf("  %llu module instructions per call: %zu rows\n", (unsigned long long)instructions, rows);
+        for (auto [cost, rows] : perCall)
+            std::printf("  %llu module instructions, %llu memory loads per call: %zu rows\n",
+                        (unsigned long long)cost.first, (unsigned long long)cost.second, rows);
         std::printf("  %.1f microseconds per emulated call on this host\n", 1e6 * seconds / double(calls));
         std::printf("process detach    DllMain returned %u\n", device.unload());
 

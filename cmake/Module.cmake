@@ -18,7 +18,8 @@ execute_process(COMMAND ${ARM_CXX} ${MODULE_ARCH_FLAGS} -print-libgcc-file-name
 set(MODULE_CXX_FLAGS ${MODULE_ARCH_FLAGS} -std=c++17 -O2 -ffreestanding -fno-exceptions -fno-rtti
     -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics
     -fno-use-cxa-atexit -nostdlib -fno-short-enums -fshort-wchar -fno-common
-    -fno-tree-loop-distribute-patterns -fno-strict-aliasing -Wall -Wextra -Werror -g0
+    -fno-tree-loop-distribute-patterns -fno-strict-aliasing -ffunction-sections -fdata-sections
+    -Wall -Wextra -Werror -g0
     -I${CMAKE_SOURCE_DIR})
 
 set(MODULE_DIRS frame language banner audio shell)
@@ -31,11 +32,12 @@ endforeach()
 set(MODULE_OUT ${CMAKE_BINARY_DIR}/module)
 set(VELMARK_TABLE ${CMAKE_SOURCE_DIR}/exports/coredll.exports)
 set(FORWARDERS_ASM ${CMAKE_BINARY_DIR}/exports/forwarders.S)
+set(EXPORT_ROOTS ${CMAKE_BINARY_DIR}/exports/roots.ld)
 
 add_custom_command(
-    OUTPUT ${FORWARDERS_ASM}
+    OUTPUT ${FORWARDERS_ASM} ${EXPORT_ROOTS}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/exports
-    COMMAND $<TARGET_FILE:exportgen> ${VELMARK_TABLE} ${FORWARDERS_ASM}
+    COMMAND $<TARGET_FILE:exportgen> ${VELMARK_TABLE} ${FORWARDERS_ASM} ${EXPORT_ROOTS}
     DEPENDS exportgen ${VELMARK_TABLE}
     COMMENT "Generating forwarders and import slots from the export table")
 
@@ -57,11 +59,12 @@ endforeach()
 
 set(VELMARK_ELF ${MODULE_OUT}/velmark.elf)
 set(MODULE_LINKER_SCRIPT ${CMAKE_SOURCE_DIR}/frame/module.ld)
+# Sections nothing reaches from an export or the entry routine are dropped.
 add_custom_command(
     OUTPUT ${VELMARK_ELF}
     COMMAND ${ARM_LD} -T ${MODULE_LINKER_SCRIPT} -q --no-undefined --build-id=none --strip-debug
-            --no-warn-rwx-segments -o ${VELMARK_ELF} ${MODULE_OBJECTS} ${ARM_LIBGCC}
-    DEPENDS ${MODULE_OBJECTS} ${MODULE_LINKER_SCRIPT}
+            --no-warn-rwx-segments --gc-sections -o ${VELMARK_ELF} ${EXPORT_ROOTS} ${MODULE_OBJECTS} ${ARM_LIBGCC}
+    DEPENDS ${MODULE_OBJECTS} ${MODULE_LINKER_SCRIPT} ${EXPORT_ROOTS}
     COMMENT "Linking the module")
 add_custom_target(velmark_elf DEPENDS ${VELMARK_ELF})
 

@@ -1,5 +1,7 @@
 #include "TinyImage.h"
 
+#include "Forwarder.h"
+
 #include <algorithm>
 #include <map>
 
@@ -33,7 +35,8 @@ uint32_t TinyImage::addCode(const std::vector<uint32_t>& words, const std::vecto
 }
 
 uint32_t TinyImage::addForwarder(uint32_t slotRva) {
-    return addCode({0xE59FC000, 0xE59CF000, va(slotRva)}, {2});
+    pe::ForwarderCode code = pe::encodeForwarder(kTextRva + uint32_t(4 * text_.size()), slotRva).value();
+    return addCode({code[0], code[1]});
 }
 
 uint32_t TinyImage::addData(uint32_t value) {

@@ -6,6 +6,7 @@
 #include "bench/Bench.h"
 
 #include "ExportTable.h"
+#include "Forwarder.h"
 #include "PeImage.h"
 
 #include <gtest/gtest.h>
@@ -24,13 +25,9 @@ using bench::Placement;
 using velmark::Disposition;
 using velmark::Reach;
 
-// A forwarder: ldr ip,[pc]; ldr pc,[ip]; .word <import slot>.
-constexpr uint32_t kLoadIpFromLiteral = 0xE59FC000;
-constexpr uint32_t kJumpThroughIp = 0xE59CF000;
-
 bool looksLikeForwarder(Bench& bench, uint32_t address) {
     const bench::Memory& memory = bench.memory();
-    return memory.read32(address) == kLoadIpFromLiteral && memory.read32(address + 4) == kJumpThroughIp;
+    return pe::decodeForwarder(address, memory.read32(address), memory.read32(address + 4)).has_value();
 }
 
 // What one call leaves behind, as the application and the platform see it.

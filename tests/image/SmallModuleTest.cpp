@@ -4,6 +4,7 @@
 #include "Command.h"
 #include "ElfFile.h"
 #include "ExportTable.h"
+#include "Forwarder.h"
 #include "ImageError.h"
 #include "ImageWriter.h"
 #include "PeImage.h"
@@ -29,8 +30,8 @@ const char* const kTable = R"(
 )";
 
 // Absolute words (each needs a base relocation): the literals of LocalThing
-// and Alone, the two forwarders' literals, one word in .rodata and one in
-// .data -- six in all, on three pages.
+// and Alone, one word in .rodata and one in .data -- four in all, on three
+// pages. The forwarders are room the writer fills, as exportgen leaves it.
 const char* const kModule = R"(
     .syntax unified
     .arm
@@ -52,14 +53,10 @@ Alone:
     .ltorg
     .global forward_1
 forward_1:
-    ldr ip, [pc]
-    ldr pc, [ip]
-    .word coredll_iat_1
+    .space 8
     .global forward_5
 forward_5:
-    ldr ip, [pc]
-    ldr pc, [ip]
-    .word coredll_iat_5
+    .space 8
 
     .section .rodata
     .global message
@@ -147,12 +144,18 @@ TEST_F(SmallModule, SectionsKeepTheLinkedAddresses) {
     EXPECT_EQ(image_.sizeOfImage, 0x8000u);
     EXPECT_EQ(image_.sizeOfHeaders, 0x400u);  // six section headers overflow the first 0x200
     EXPECT_EQ(image_.entryPointRva, symbolRva(*elf_, "DllMain"));
-    // The code arrives byte for byte.
+    // The code arrives byte for byte, and each forwarder jumps through its slot.
     const imagewriter::ElfSection* text = nullptr;
     for (const auto& s : elf_->sections())
         if (s.name == ".text") text = &s;
     ASSERT_NE(text, nullptr);
-    EXPECT_EQ(image_.bytesAt(0x1000, text->size), text->data);
+    const uint32_t forwarders = symbolRva(*elf_, "forward_1") - 0x1000;
+    EXPECT_EQ(image_.bytesAt(0x1000, forwarders), std::vector<uint8_t>(text->data.begin(), text->data.begin() + forwarders));
+    for (int ordinal : {1, 5}) {
+        uint32_t rva = symbolRva(*elf_, "forward_" + std::to_string(ordinal));
+        EXPECT_EQ(pe::decodeForwarder(rva, image_.read32(rva), image_.read32(rva + 4)),
+                  symbolRva(*elf_, "coredll_iat_" + std::to_string(ordinal)));
+    }
 }
 
 TEST_F(SmallModule, ExportsEveryRowAtItsOrdinal) {
@@ -204,8 +207,6 @@ TEST_F(SmallModule, RelocatesExactlyTheAbsoluteWords) {
     std::vector<uint32_t> expected = {
         literalAfter("LocalThing", 8),  // literal pool after two instructions
         literalAfter("Alone", 12),
-        literalAfter("forward_1", 8),
-        literalAfter("forward_5", 8),
         symbolRva(*elf_, "message"),
         symbolRva(*elf_, "pointer"),
     };
@@ -217,18 +218,18 @@ TEST_F(SmallModule, RelocatesExactlyTheAbsoluteWords) {
     }
     EXPECT_EQ(actual, expected);
     // Each relocated word holds the linked address of its target.
-    EXPECT_EQ(image_.read32(literalAfter("forward_5", 8)), 0x10000000 + symbolRva(*elf_, "coredll_iat_5"));
+    EXPECT_EQ(image_.read32(literalAfter("LocalThing", 8)), 0x10000000 + symbolRva(*elf_, "coredll_iat_3"));
     EXPECT_EQ(image_.read32(symbolRva(*elf_, "pointer")), 0x10000000 + symbolRva(*elf_, "message"));
     // Three pages; the two pages with one entry each are padded to two.
     ASSERT_EQ(image_.relocationBlocks.size(), 3u);
     EXPECT_EQ(image_.relocationBlocks[0].pageRva, 0x1000u);
-    EXPECT_EQ(image_.relocationBlocks[0].entryCount, 4u);
+    EXPECT_EQ(image_.relocationBlocks[0].entryCount, 2u);
     EXPECT_EQ(image_.relocationBlocks[0].absoluteCount, 0u);
     EXPECT_EQ(image_.relocationBlocks[1].pageRva, 0x2000u);
     EXPECT_EQ(image_.relocationBlocks[1].entryCount, 2u);
     EXPECT_EQ(image_.relocationBlocks[1].absoluteCount, 1u);
     EXPECT_EQ(image_.relocationBlocks[2].pageRva, 0x3000u);
-    EXPECT_EQ(written_.relocations, 6u);
+    EXPECT_EQ(written_.relocations, 4u);
     EXPECT_EQ(written_.relocationBlocks, 3u);
 }
 
@@ -283,6 +284,10 @@ TEST(ImageWriterRefuses, SymbolProblems) {
         {"IAT in read-only data", replaced(m, ".coredll_iat, \"aw\"", ".coredll_iat, \"a\""), "",
          "must lie in one writable section",
          withScript("*(.rodata .rodata.*)", "*(.rodata .rodata.*) *(.coredll_iat)")},
+        {"forwarder beyond its slot's reach", replaced(m, "forward_1:\n", "forward_1:\n    .space 0x100000\n"), "",
+         "cannot reach its import slot"},
+        {"forwarder symbol on code", replaced(m, "forward_5:\n    .space 8", "forward_5:\n    bx lr\n    bx lr"), "",
+         "the forwarder of Fifth at 0x1000102C is not the empty room"},
         {"relocation inside the IAT", replaced(m, "coredll_iat_1:\n    .word 0", "coredll_iat_1:\n    .word message"), "",
          "lies inside the IAT"},
     };
@@ -367,7 +372,7 @@ TEST(ImageWriterCommand, WritesOrRemovesTheImage) {
     EXPECT_EQ(good.exitCode, 0) << good.output;
     EXPECT_NE(good.output.find("exports: 4 names in 7 address slots"), std::string::npos) << good.output;
     EXPECT_NE(good.output.find("imports: 3 from COREDLL.dll (2 by ordinal, 1 by name)"), std::string::npos);
-    EXPECT_NE(good.output.find("base relocations: 6 in 3 blocks"), std::string::npos);
+    EXPECT_NE(good.output.find("base relocations: 4 in 3 blocks"), std::string::npos);
     EXPECT_NE(good.output.find(".reloc   0x00007000"), std::string::npos);
     ASSERT_TRUE(std::filesystem::exists(out));
     std::ifstream written(out, std::ios::binary);

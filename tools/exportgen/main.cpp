@@ -1,16 +1,21 @@
 // exportgen: checks the export table and writes the module's forwarders and
-// its COREDLL import slots as ARM assembly.
+// its COREDLL import slots as ARM assembly, and the list of exports the link
+// must keep when it drops unreferenced sections.
 //
-//   exportgen TABLE OUT.S
+//   exportgen TABLE OUT.S ROOTS.ld
 #include "ExportTable.h"
+#include "Forwarder.h"
 
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 namespace {
 
 // Each slot is a word the loader fills with COREDLL's address for the function;
-// the image writer points the import table's IAT at this array.
+// the image writer points the import table's IAT at this array. A slot is
+// labelled by ordinal for the writer and by name for the module's code
+// (frame/coredll.h), so a name the table does not import fails the link.
 void writeImportSlots(std::ostream& out, const velmark::ExportTable& table) {
     out << "    .section .coredll_iat, \"aw\", %progbits\n"
            "    .p2align 2\n"
@@ -18,14 +23,19 @@ void writeImportSlots(std::ostream& out, const velmark::ExportTable& table) {
            "coredll_iat:\n";
     for (const velmark::ImportEntry& import : table.imports()) {
         std::string slot = velmark::ExportTable::importSlotSymbol(import.ordinal);
-        out << "    .global " << slot << "\n" << slot << ":\n    .word 0\n";
+        out << "    .global " << slot << "\n" << slot << ":\n";
+        if (velmark::ExportTable::isIdentifier(import.name)) {
+            std::string named = velmark::ExportTable::namedSlotSymbol(import.name);
+            out << "    .global " << named << "\n" << named << ":\n";
+        }
+        out << "    .word 0\n";
     }
     // The IAT, like the lookup table, ends in a zero word.
     out << "    .word 0\n    .global coredll_iat_end\ncoredll_iat_end:\n\n";
 }
 
-// A forwarder loads its slot's address, then pc from the slot: no frame, no
-// register but ip touched, so COREDLL returns straight to the caller.
+// Room for each forwarder's two instructions, which the image writer fills
+// in once the layout places the forwarder and its slot (tools/pe/Forwarder.h).
 void writeForwarders(std::ostream& out, const velmark::ExportTable& table) {
     out << "    .section .text.forwarders, \"ax\", %progbits\n"
            "    .arm\n"
@@ -37,33 +47,42 @@ void writeForwarders(std::ostream& out, const velmark::ExportTable& table) {
             << "    .global " << symbol << "\n"
             << "    .type " << symbol << ", %function\n"
             << symbol << ":\n"
-            << "    ldr ip, [pc]\n"
-            << "    ldr pc, [ip]\n"
-            << "    .word " << velmark::ExportTable::importSlotSymbol(row.ordinal) << "\n";
+            << "    .size " << symbol << ", " << pe::kForwarderSize << "\n"
+            << "    .space " << pe::kForwarderSize << "\n";
     }
+}
+
+// Every export is a root of the link's section garbage collection.
+void writeRoots(std::ostream& out, const velmark::ExportTable& table) {
+    for (const velmark::ExportEntry& row : table.rows())
+        out << "EXTERN(" << velmark::ExportTable::exportSymbol(row) << ")\n";
+}
+
+bool writeFile(const char* path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    if (!out || !(out << text).flush()) {
+        std::cerr << "exportgen: " << path << ": cannot be written\n";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::cerr << "usage: exportgen TABLE OUT.S\n";
+    if (argc != 4) {
+        std::cerr << "usage: exportgen TABLE OUT.S ROOTS.ld\n";
         return 2;
     }
     try {
         velmark::ExportTable table = velmark::ExportTable::load(argv[1]);
-        std::ofstream out(argv[2], std::ios::binary);
-        if (!out) {
-            std::cerr << "exportgen: " << argv[2] << ": cannot be written\n";
-            return 1;
-        }
-        out << "@ Generated from " << argv[1] << " by exportgen; do not edit.\n";
-        writeImportSlots(out, table);
-        writeForwarders(out, table);
-        if (!out.flush()) {
-            std::cerr << "exportgen: " << argv[2] << ": write failed\n";
-            return 1;
-        }
+        std::ostringstream assembly, roots;
+        assembly << "@ Generated from " << argv[1] << " by exportgen; do not edit.\n";
+        writeImportSlots(assembly, table);
+        writeForwarders(assembly, table);
+        roots << "/* Generated from " << argv[1] << " by exportgen; do not edit. */\n";
+        writeRoots(roots, table);
+        if (!writeFile(argv[2], assembly.str()) || !writeFile(argv[3], roots.str())) return 1;
     } catch (const velmark::TableError& e) {
         std::cerr << e.what();
         return 1;

@@ -3,16 +3,19 @@
 #include "BaseRelocations.h"
 #include "ByteOrder.h"
 #include "ExportDirectory.h"
+#include "Forwarder.h"
 #include "ImageError.h"
 #include "ImageHeaders.h"
 #include "ImportDirectory.h"
 #include "ModuleCheck.h"
 #include "ModuleSymbols.h"
 #include "PeFormat.h"
+#include "Problems.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 namespace imagewriter {
 namespace {
@@ -35,6 +38,33 @@ void copyElfSections(const ElfFile& elf, const ImageLayout& layout, std::vector<
             if (s.type != SHT_PROGBITS) continue;  // .bss: zero, and past the file data
             std::memcpy(file.data() + out.fileOffset + (s.address - kImageBase - out.rva), s.data.data(), s.size);
         }
+}
+
+// Each forwarder's two instructions, computed from where the layout put it
+// and its import slot, into the room the generator left for them.
+void writeForwarders(const ElfFile& elf, const velmark::ExportTable& table, const ImageLayout& layout,
+                     const ModuleSymbols& symbols, std::vector<uint8_t>& file) {
+    std::map<uint16_t, uint32_t> slotRvas;
+    const std::vector<velmark::ImportEntry> imports = table.imports();
+    for (size_t i = 0; i < imports.size(); ++i) slotRvas[imports[i].ordinal] = symbols.iatRva + 4 * uint32_t(i);
+    Problems problems(elf.path());
+    for (size_t i = 0; i < table.rows().size(); ++i) {
+        const velmark::ExportEntry& row = table.rows()[i];
+        if (!row.forwarded()) continue;
+        const uint32_t rva = symbols.exportRvas[i], slot = slotRvas.at(row.ordinal);
+        const std::string label = "the forwarder of " + row.name + " at " + hex(kImageBase + rva);
+        std::optional<pe::ForwarderCode> code = pe::encodeForwarder(rva, slot);
+        const OutputSection* out = layout.sectionAt(rva);
+        uint8_t* room = file.data() + out->fileOffset + (rva - out->rva);
+        if (!code)
+            problems.add(label + " cannot reach its import slot at " + hex(kImageBase + slot) +
+                         " (at most " + hex(pe::kForwarderReach) + " bytes away)");
+        else if (std::any_of(room, room + pe::kForwarderSize, [](uint8_t b) { return b != 0; }))
+            problems.add(label + " is not the empty room the generator leaves for a forwarder");
+        else
+            for (size_t w = 0; w < code->size(); ++w) pe::storeLe32(room + 4 * w, (*code)[w]);
+    }
+    problems.raiseIfAny();
 }
 
 // The IAT on disk holds the lookup table's values, as the loader of any PE
@@ -86,6 +116,7 @@ WrittenImage buildImage(const ElfFile& elf, const velmark::ExportTable& table) {
     std::vector<uint8_t> headers = buildHeaders(image.layout, symbols.entryRva, directories);
     std::copy(headers.begin(), headers.end(), image.bytes.begin());
     copyElfSections(elf, image.layout, image.bytes);
+    writeForwarders(elf, table, image.layout, symbols, image.bytes);
     writeIat(image.layout, symbols, imports.lookupEntries(idata.rva), image.bytes);
     place(image.bytes, edata, exports.bytes(edata.rva));
     place(image.bytes, idata, imports.bytes(idata.rva));

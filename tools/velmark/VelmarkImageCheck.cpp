@@ -1,6 +1,7 @@
 #include "VelmarkImageCheck.h"
 
 #include "ByteOrder.h"
+#include "Forwarder.h"
 #include "PeFormat.h"
 
 #include <map>
@@ -140,37 +141,30 @@ std::map<uint16_t, uint32_t> checkImports(const pe::Image& image, const velmark:
 }
 
 void checkForwarder(const pe::Image& image, const velmark::ExportEntry& row, uint32_t rva,
-                    const std::map<uint16_t, uint32_t>& slots, const std::set<uint32_t>& relocated,
-                    std::vector<std::string>& out) {
+                    const std::map<uint16_t, uint32_t>& slots, std::vector<std::string>& out) {
     std::vector<uint8_t> code;
     try {
-        code = image.bytesAt(rva, kForwarderSize);
+        code = image.bytesAt(rva, pe::kForwarderSize);
     } catch (const pe::PeFormatError&) {
         out.push_back(label(row) + ": its forwarder at RVA " + hex(rva) + " is not in the file");
         return;
     }
     if (rva % 4) out.push_back(label(row) + ": its forwarder at RVA " + hex(rva) + " is not word-aligned");
     const uint32_t first = pe::loadLe32(code.data()), second = pe::loadLe32(code.data() + 4);
-    const uint32_t literal = pe::loadLe32(code.data() + 8);
-    if (first != kForwarderLoadSlotAddress || second != kForwarderJumpThroughSlot)
-        out.push_back(label(row) + ": the code at RVA " + hex(rva) + " (" + hex(first) + " " + hex(second) +
-                      ") is not a forwarder (ldr ip, [pc]; ldr pc, [ip])");
+    const std::optional<uint32_t> target = pe::decodeForwarder(rva, first, second);
     auto slot = slots.find(row.ordinal);
-    if (slot == slots.end())
+    if (!target)
+        out.push_back(label(row) + ": the code at RVA " + hex(rva) + " (" + hex(first) + " " + hex(second) +
+                      ") is not a forwarder (add/sub ip, pc; ldr pc, [ip])");
+    else if (slot == slots.end())
         out.push_back(label(row) + ": the import table has no entry for it to forward through");
-    else if (literal != image.imageBase + slot->second)
-        out.push_back(label(row) + ": its forwarder jumps through " + hex(literal) + ", not its IAT slot " +
-                      hex(image.imageBase + slot->second));
-    if (!relocated.count(rva + 8))
-        out.push_back(label(row) + ": its forwarder's slot address at RVA " + hex(rva + 8) +
-                      " has no HIGHLOW base relocation");
+    else if (*target != slot->second)
+        out.push_back(label(row) + ": its forwarder jumps through RVA " + hex(*target) + ", not its IAT slot " +
+                      hex(slot->second));
 }
 
 void checkCode(const pe::Image& image, const velmark::ExportTable& table, const std::map<uint16_t, uint32_t>& slots,
                VelmarkCheck& check) {
-    std::set<uint32_t> relocated;
-    for (const pe::BaseRelocation& r : image.relocations)
-        if (r.type == pe::kRelocHighLow) relocated.insert(r.rva);
     std::map<uint32_t, const velmark::ExportEntry*> forwarderAt;
     auto addressOf = [&](const velmark::ExportEntry& row) -> uint32_t {
         size_t index = row.ordinal - image.ordinalBase;
@@ -180,7 +174,7 @@ void checkCode(const pe::Image& image, const velmark::ExportTable& table, const 
     for (const velmark::ExportEntry& row : table.rows()) {
         uint32_t rva = addressOf(row);
         if (!row.forwarded() || !rva) continue;  // a missing address is reported with the address table
-        checkForwarder(image, row, rva, slots, relocated, check.mismatches);
+        checkForwarder(image, row, rva, slots, check.mismatches);
         forwarderAt.emplace(rva, &row);
         ++check.forwardersChecked;
     }

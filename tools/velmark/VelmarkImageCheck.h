@@ -11,11 +11,6 @@
 
 namespace velmark::cli {
 
-// The forwarder code: ldr ip, [pc] / ldr pc, [ip] / the IAT slot's address.
-constexpr uint32_t kForwarderLoadSlotAddress = 0xE59FC000;
-constexpr uint32_t kForwarderJumpThroughSlot = 0xE59CF000;
-constexpr uint32_t kForwarderSize = 12;
-
 struct VelmarkCheck {
     std::vector<std::string> mismatches;
     size_t exportsChecked = 0;
