@@ -63,6 +63,24 @@ std::vector<std::string> instructionsBeyondArmv4t(const std::string& disassembly
     return found;
 }
 
+std::vector<std::string> returnsWithoutBx(const std::string& disassembly) {
+    static const std::regex line(R"(^\s*[0-9a-f]+:\t[0-9a-f ]+?\s*\t(\S+)\t(.*)$)");
+    static const std::regex listWithPc(R"(\{[^}]*\bpc\})");
+    std::vector<std::string> found;
+    std::istringstream in(disassembly);
+    for (std::string text; std::getline(in, text);) {
+        std::smatch m;
+        if (!std::regex_match(text, m, line)) continue;
+        const std::string mnemonic = m[1], operands = m[2];
+        bool multiple = mnemonic.rfind("ldm", 0) == 0 || mnemonic.rfind("pop", 0) == 0;
+        bool intoPc = multiple ? std::regex_search(operands, listWithPc)
+                               : (mnemonic.rfind("mov", 0) == 0 && operands.rfind("pc, lr", 0) == 0) ||
+                                     (mnemonic.rfind("ldr", 0) == 0 && operands.rfind("pc, [sp], #4", 0) == 0);
+        if (intoPc) found.push_back(text);
+    }
+    return found;
+}
+
 std::vector<std::string> thumbMappingSymbols(const std::string& symbolTable) {
     static const std::regex thumb(R"(\s(\$t(\.\S*)?)\s*$)");
     std::vector<std::string> found;

@@ -18,6 +18,11 @@ std::vector<std::string> instructionsBeyondArmv4t(const std::string& disassembly
 // S suffixes included) is an ARMv4T ARM-state instruction.
 bool isArmv4tMnemonic(const std::string& mnemonic);
 
+// Lines of `objdump -d` that return without bx: ldm/pop into pc, mov pc, lr
+// or a single-word pop into pc. Only bx lr returns a Thumb caller to Thumb
+// state on ARMv4T.
+std::vector<std::string> returnsWithoutBx(const std::string& disassembly);
+
 // Thumb mapping symbols ($t, $t.N) in `objdump -t --special-syms` output
 // (plain -t leaves mapping symbols out).
 std::vector<std::string> thumbMappingSymbols(const std::string& symbolTable);

@@ -67,6 +67,29 @@ thumbFunction:
     EXPECT_EQ(armv4t::thumbMappingSymbols(objdump("-t --special-syms", link.elfPath())).size(), 1u);
 }
 
+// Returns that stay in ARM state whatever the caller was: each is reported,
+// bx lr and a tail jump through a register are not.
+TEST(Armv4tCheck, CatchesReturnsWithoutBx) {
+    testsupport::SmallLink link(R"(
+    .syntax unified
+    .arm
+    .text
+    .global DllMain
+DllMain:
+    pop {r4, pc}
+    ldmfd sp!, {r4-r6, pc}
+    ldmne sp, {r0, pc}
+    mov pc, lr
+    pop {pc}
+    pop {r4, lr}
+    ldr pc, [ip, #-4]
+    bx lr
+)");
+    ASSERT_TRUE(link.linked()) << link.log();
+    std::vector<std::string> found = armv4t::returnsWithoutBx(objdump("-d", link.elfPath()));
+    EXPECT_EQ(found.size(), 5u) << joined(found);
+}
+
 TEST(ModuleInstructionSet, IsArmv4tInArmState) {
     std::string disassembly = objdump("-d", VELMARK_ELF);
     ASSERT_NE(disassembly.find("<DllMain>:"), std::string::npos) << "no disassembly of the module";
@@ -74,6 +97,8 @@ TEST(ModuleInstructionSet, IsArmv4tInArmState) {
     EXPECT_TRUE(beyond.empty()) << beyond.size() << " instructions beyond ARMv4T:\n" << joined(beyond);
     std::vector<std::string> thumb = armv4t::thumbMappingSymbols(objdump("-t --special-syms", VELMARK_ELF));
     EXPECT_TRUE(thumb.empty()) << "Thumb code:\n" << joined(thumb);
+    std::vector<std::string> returns = armv4t::returnsWithoutBx(disassembly);
+    EXPECT_TRUE(returns.empty()) << "returns without bx lr:\n" << joined(returns);
 }
 
 }  // namespace
