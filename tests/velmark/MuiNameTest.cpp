@@ -1,5 +1,6 @@
 // `velmark mui-name` on the worked examples of the name rule, and the cases
-// where the module loads no language module at all.
+// where the module loads no language module at all: the real VELMARK.dll
+// chooses on the emulated device.
 #include "MuiName.h"
 #include "Subprocess.h"
 
@@ -22,6 +23,8 @@ TEST(MuiNameCommand, PrintsTheNameForTheWorkedExamples) {
         {{"--syslang", "1033"}, "\\Windows\\app.exe.1033.mui"},
         {{"--syslang", "40C"}, "\\Windows\\app.exe.0040.mui"},
         {{"--syslang", ""}, "\\Windows\\app.exe.0000.mui"},
+        {{"--syslang", " -7x"}, "\\Windows\\app.exe.-007.mui"},
+        {{"--syslang", "123456"}, "\\Windows\\app.exe.123456.mui"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"mui-name", "--exe", "\\Windows\\app.exe"};
@@ -47,7 +50,7 @@ TEST(MuiNameCommand, SaysNoneAndWhyWhenNoModuleIsLoaded) {
 
     RunResult tooLong = runVelmark({"mui-name", "--exe", std::string(251, 'p')});
     EXPECT_EQ(tooLong.exitCode, 1);
-    EXPECT_EQ(tooLong.out, "none: the name would have 260 characters; the module's path buffer holds at most 259\n");
+    EXPECT_EQ(tooLong.out, "none: the name would be longer than the 259 characters the module's path buffer holds\n");
 
     RunResult hugePath = runVelmark({"mui-name", "--exe", std::string(300, 'p')});
     EXPECT_EQ(hugePath.exitCode, 1);

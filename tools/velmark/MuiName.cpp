@@ -1,38 +1,45 @@
 #include "MuiName.h"
 
-#include "language/languageModuleName.h"
+#include "CommandError.h"
+
+#include "bench/Bench.h"
 
 namespace velmark::cli {
 
-MuiNameAnswer languageModuleNameFor(const std::u16string& hostPath, const std::optional<std::u16string>& sysLang) {
+MuiNameAnswer languageModuleNameFor(const std::string& dllPath, const velmark::ExportTable& table,
+                                    const std::u16string& hostPath, const std::optional<std::u16string>& sysLang) {
     MuiNameAnswer answer;
-    std::optional<std::u16string> readSysLang = sysLang;
-    if (sysLang && sysLang->size() > kSysLangMaxUnits) {
+    if (sysLang && sysLang->size() > kSysLangMaxUnits)
         answer.note = "a SysLang of " + std::to_string(sysLang->size()) + " characters is longer than the " +
                       std::to_string(kSysLangMaxUnits) + " the module reads, so \"409\" is used";
-        readSysLang.reset();
-    }
-    // The text stops at a NUL, as the registry string would.
-    const std::u16string text = readSysLang ? readSysLang->c_str() : std::u16string();
 
-    if (hostPath.empty()) {
-        answer.why = "an empty host path names no language module";
+    bench::Bench device(table);
+    bench::FakeCoredll& fake = device.fake();
+    fake.modules().setHost(hostPath);
+    fake.registry().setDword(u"MUI", u"Enable", 1);
+    // The text stops at a NUL, as the registry string would.
+    if (sysLang) fake.registry().setString(u"MUI", u"SysLang", sysLang->c_str());
+    try {
+        device.load(dllPath);
+    } catch (const bench::LoadRefused& e) {
+        throw CommandError(dllPath + ": the emulated device refuses to load it: " + e.what());
+    } catch (const bench::CallFailed& e) {
+        throw CommandError(dllPath + ": its process attach failed on the emulated device: " + e.what());
+    }
+    const std::vector<bench::LibraryLoad>& loads = fake.modules().loads();
+    if (!loads.empty()) {
+        answer.name = loads.front().path;
         return answer;
     }
-    if (hostPath.size() >= kPathCapacity) {
+    // The module decided; these only say why.
+    if (hostPath.empty())
+        answer.why = "an empty host path names no language module";
+    else if (hostPath.size() >= kPathCapacity)
         answer.why = "the host path has " + std::to_string(hostPath.size()) +
                      " characters; the module's path buffer holds at most " + std::to_string(kPathCapacity - 1);
-        return answer;
-    }
-    Utf16 name[kPathCapacity];
-    if (!composeLanguageModuleName(hostPath.c_str(), readSysLang ? text.c_str() : nullptr, name)) {
-        int32_t number = languageNumber(readSysLang ? text.c_str() : kDefaultSysLang);
-        answer.why = "the name would have " +
-                     std::to_string(languageModuleNameLength(unsigned(hostPath.size()), number)) +
-                     " characters; the module's path buffer holds at most " + std::to_string(kPathCapacity - 1);
-        return answer;
-    }
-    answer.name = std::u16string(name);
+    else
+        answer.why = "the name would be longer than the " + std::to_string(kPathCapacity - 1) +
+                     " characters the module's path buffer holds";
     return answer;
 }
 

@@ -1,6 +1,10 @@
 // Which language module VELMARK loads for a host executable path and a
-// SysLang registry text, by the module's own name rule.
+// SysLang registry text: the real VELMARK.dll runs its selection on the
+// emulated device at process attach (HKEY_LOCAL_MACHINE\MUI with Enable = 1)
+// and the library it asks LoadLibraryW for is the answer.
 #pragma once
+
+#include "ExportTable.h"
 
 #include <optional>
 #include <string>
@@ -19,7 +23,9 @@ struct MuiNameAnswer {
     std::string note;                    // something the user may not expect, or empty
 };
 
-// `sysLang` absent: the registry has no SysLang value.
-MuiNameAnswer languageModuleNameFor(const std::u16string& hostPath, const std::optional<std::u16string>& sysLang);
+// `sysLang` absent: the registry has no SysLang value. Throws CommandError
+// when the module cannot be loaded on the emulated device.
+MuiNameAnswer languageModuleNameFor(const std::string& dllPath, const velmark::ExportTable& table,
+                                    const std::u16string& hostPath, const std::optional<std::u16string>& sysLang);
 
 }  // namespace velmark::cli

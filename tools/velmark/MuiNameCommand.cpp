@@ -1,7 +1,8 @@
-// velmark mui-name --exe PATH [--syslang TEXT]
+// velmark mui-name --exe PATH [--syslang TEXT] [--dll VELMARK.dll]
 #include "Command.h"
 #include "CommandError.h"
 #include "MuiName.h"
+#include "TableSource.h"
 #include "Utf8.h"
 
 #include <CLI/CLI.hpp>
@@ -15,6 +16,8 @@ namespace {
 struct Options {
     std::string exe;
     std::optional<std::string> sysLang;
+    std::string dll = VELMARK_BUILT_DLL;
+    std::string table;
 };
 
 std::u16string toUtf16(const std::string& text, const char* what) {
@@ -26,7 +29,9 @@ std::u16string toUtf16(const std::string& text, const char* what) {
 int run(const Options& o) {
     std::optional<std::u16string> sysLang;
     if (o.sysLang) sysLang = toUtf16(*o.sysLang, "--syslang");
-    MuiNameAnswer answer = languageModuleNameFor(toUtf16(o.exe, "--exe"), sysLang);
+    std::u16string exe = toUtf16(o.exe, "--exe");
+    LoadedTable table = loadTable(o.table);
+    MuiNameAnswer answer = languageModuleNameFor(o.dll, table.table, exe, sysLang);
     if (!answer.note.empty()) std::cerr << "velmark mui-name: note: " << answer.note << "\n";
     if (!answer.name) {
         std::cout << "none: " << answer.why << "\n";
@@ -45,11 +50,14 @@ Command addMuiNameCommand(CLI::App& app) {
         "Print the language-module file VELMARK loads for a host executable, when the registry key\n"
         "HKEY_LOCAL_MACHINE\\MUI has Enable = 1: the executable's full path, a point, the SysLang number\n"
         "with at least four digits, and \".mui\". Prints \"none: REASON\" when no module would be loaded.\n"
+        "The answer comes from the real VELMARK.dll choosing on the emulated ARM device.\n"
         "Exit status: 0 a name, 1 none, 2 bad usage.");
     sub->add_option("--exe", o->exe, "the host executable's full path on the device, e.g. \\Windows\\app.exe")
         ->required();
     sub->add_option("--syslang", o->sysLang,
                     "the SysLang registry text (read like _wtol: \"40C\" is 40); leave out when the value is absent");
+    sub->add_option("--dll", o->dll, "the VELMARK.dll to run")->capture_default_str();
+    sub->add_option("--table", o->table, "export table source for the fake COREDLL (default: the built-in copy)");
     return {sub, [o] { return run(*o); }};
 }
 
