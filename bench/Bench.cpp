@@ -19,6 +19,10 @@ const velmark::ExportTable& Bench::coredllTable() {
     return table;
 }
 
+uint16_t Bench::coredllOrdinal(std::string_view name) {
+    return FunctionRef(std::string(name)).resolve(coredllTable());
+}
+
 Bench::Bench() : Bench(coredllTable()) {}
 
 Bench::Bench(const velmark::ExportTable& table) : fake_(std::make_unique<FakeCoredll>(table, cpu_)) {}

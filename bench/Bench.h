@@ -42,6 +42,8 @@ public:
 
     // COREDLL's export table (exports/coredll.exports), read once.
     static const velmark::ExportTable& coredllTable();
+    // COREDLL's ordinal for a function, from that table; BenchMisuse when absent.
+    static uint16_t coredllOrdinal(std::string_view name);
 
     Bench();
     explicit Bench(const velmark::ExportTable& table);

@@ -58,6 +58,12 @@ FakeCoredll::FakeCoredll(const velmark::ExportTable& table, Cpu& cpu)
     cpu_.setTrapHandler(this);
 }
 
+void FakeCoredll::define(const char* name, int argCount, Outcome failure, Handler handler) {
+    const velmark::ExportEntry* row = table_.findName(name);
+    if (!row) throw BenchMisuse(std::string("fake ") + name + " defined, but the export table has no such name");
+    define(row->ordinal, name, argCount, failure, std::move(handler));
+}
+
 void FakeCoredll::define(uint16_t ordinal, const char* name, int argCount, Outcome failure,
                          Handler handler) {
     const velmark::ExportEntry* row = table_.findOrdinal(ordinal);

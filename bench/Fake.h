@@ -1,5 +1,5 @@
-// The fake COREDLL: one handler per function, registered under COREDLL's
-// ordinal and name with its argument count, grouped by area in the Fake*.cpp
+// The fake COREDLL: one handler per function, registered by its COREDLL name
+// (the export table gives the ordinal) with its argument count, grouped by area in the Fake*.cpp
 // files. Every function of the export table that has no handler is a
 // recorder. Every call is logged; any function can be scripted or told to
 // fail on its Nth call.
@@ -129,7 +129,9 @@ public:
     FakeCoredll(const FakeCoredll&) = delete;
     FakeCoredll& operator=(const FakeCoredll&) = delete;
 
-    // Registers a handler; the name must be the export table's name for the ordinal.
+    // Registers a handler under the export table's ordinal for the name.
+    void define(const char* name, int argCount, Outcome failure, Handler handler);
+    // The same, with the ordinal written out: it must be the table's for the name.
     void define(uint16_t ordinal, const char* name, int argCount, Outcome failure, Handler handler);
     bool exports(uint16_t ordinal) const { return functions_.count(ordinal) != 0; }
     // The fake stops exporting the function (an image importing it is refused,

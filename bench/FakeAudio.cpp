@@ -79,8 +79,8 @@ void defineAudio(FakeCoredll& fake) {
     Memory& memory = fake.memory();
 
     // waveInOpen / waveOutOpen(phw, uDeviceID, pwfx, dwCallback, dwInstance, fdwOpen)
-    auto defineOpen = [&](uint16_t ordinal, const char* name, bool input) {
-        fake.define(ordinal, name, 6, Outcome::returns(MMSYSERR_ALLOCATED), [&audio, &memory, input](CallContext& call) -> uint32_t {
+    auto defineOpen = [&](const char* name, bool input) {
+        fake.define(name, 6, Outcome::returns(MMSYSERR_ALLOCATED), [&audio, &memory, input](CallContext& call) -> uint32_t {
             WaveOpen record;
             record.input = input;
             record.deviceId = call.arg(1);
@@ -116,12 +116,12 @@ void defineAudio(FakeCoredll& fake) {
             return MMSYSERR_NOERROR;
         });
     };
-    defineOpen(413, "waveInOpen", true);
-    defineOpen(399, "waveOutOpen", false);
+    defineOpen("waveInOpen", true);
+    defineOpen("waveOutOpen", false);
 
     // waveInClose / waveOutClose(hw): a handle already closed gets MMSYSERR_INVALHANDLE.
-    auto defineClose = [&](uint16_t ordinal, const char* name, bool input) {
-        fake.define(ordinal, name, 1, Outcome::returns(MMSYSERR_INVALHANDLE), [&audio, input](CallContext& call) -> uint32_t {
+    auto defineClose = [&](const char* name, bool input) {
+        fake.define(name, 1, Outcome::returns(MMSYSERR_INVALHANDLE), [&audio, input](CallContext& call) -> uint32_t {
             Audio::Device* d = audio.device(call.arg(0), input);
             if (!d) return MMSYSERR_INVALHANDLE;
             if (!d->queue.empty()) return WAVERR_STILLPLAYING;
@@ -133,13 +133,13 @@ void defineAudio(FakeCoredll& fake) {
             return MMSYSERR_NOERROR;
         });
     };
-    defineClose(403, "waveInClose", true);
-    defineClose(384, "waveOutClose", false);
+    defineClose("waveInClose", true);
+    defineClose("waveOutClose", false);
 
     // Header functions (hw, pwh, cbwh). The buffer that a header announces
     // must be there to be filled or played.
-    auto defineHeader = [&](uint16_t ordinal, const char* name, bool input, HeaderEvent::Kind kind) {
-        fake.define(ordinal, name, 3, Outcome::returns(MMSYSERR_INVALHANDLE), [&audio, &memory, input, kind](CallContext& call) -> uint32_t {
+    auto defineHeader = [&](const char* name, bool input, HeaderEvent::Kind kind) {
+        fake.define(name, 3, Outcome::returns(MMSYSERR_INVALHANDLE), [&audio, &memory, input, kind](CallContext& call) -> uint32_t {
             HeaderEvent event{kind, call.arg(0), call.arg(1), 0, 0, call.arg(2), 0};
             auto finish = [&](uint32_t result) {
                 event.result = result;
@@ -176,29 +176,29 @@ void defineAudio(FakeCoredll& fake) {
             return finish(MMSYSERR_NOERROR);
         });
     };
-    defineHeader(404, "waveInPrepareHeader", true, HeaderEvent::Prepare);
-    defineHeader(405, "waveInUnprepareHeader", true, HeaderEvent::Unprepare);
-    defineHeader(406, "waveInAddBuffer", true, HeaderEvent::Add);
-    defineHeader(385, "waveOutPrepareHeader", false, HeaderEvent::Prepare);
-    defineHeader(386, "waveOutUnprepareHeader", false, HeaderEvent::Unprepare);
-    defineHeader(387, "waveOutWrite", false, HeaderEvent::Write);
+    defineHeader("waveInPrepareHeader", true, HeaderEvent::Prepare);
+    defineHeader("waveInUnprepareHeader", true, HeaderEvent::Unprepare);
+    defineHeader("waveInAddBuffer", true, HeaderEvent::Add);
+    defineHeader("waveOutPrepareHeader", false, HeaderEvent::Prepare);
+    defineHeader("waveOutUnprepareHeader", false, HeaderEvent::Unprepare);
+    defineHeader("waveOutWrite", false, HeaderEvent::Write);
 
     // waveInStart / waveInStop(hwi)
-    auto defineRun = [&](uint16_t ordinal, const char* name, bool start) {
-        fake.define(ordinal, name, 1, Outcome::returns(MMSYSERR_INVALHANDLE), [&audio, start](CallContext& call) -> uint32_t {
+    auto defineRun = [&](const char* name, bool start) {
+        fake.define(name, 1, Outcome::returns(MMSYSERR_INVALHANDLE), [&audio, start](CallContext& call) -> uint32_t {
             Audio::Device* d = audio.device(call.arg(0), true);
             if (!d) return MMSYSERR_INVALHANDLE;
             d->started = start;
             return MMSYSERR_NOERROR;
         });
     };
-    defineRun(407, "waveInStart", true);
-    defineRun(408, "waveInStop", false);
+    defineRun("waveInStart", true);
+    defineRun("waveInStop", false);
 
     // waveInReset / waveOutReset(hw): every queued buffer comes back done,
     // each with its notification.
-    auto defineReset = [&](uint16_t ordinal, const char* name, bool input) {
-        fake.define(ordinal, name, 1, Outcome::returns(MMSYSERR_INVALHANDLE), [&audio, &memory, input](CallContext& call) -> uint32_t {
+    auto defineReset = [&](const char* name, bool input) {
+        fake.define(name, 1, Outcome::returns(MMSYSERR_INVALHANDLE), [&audio, &memory, input](CallContext& call) -> uint32_t {
             uint32_t handle = call.arg(0);
             Audio::Device* d = audio.device(handle, input);
             if (!d) return MMSYSERR_INVALHANDLE;
@@ -214,12 +214,12 @@ void defineAudio(FakeCoredll& fake) {
             return MMSYSERR_NOERROR;
         });
     };
-    defineReset(409, "waveInReset", true);
-    defineReset(390, "waveOutReset", false);
+    defineReset("waveInReset", true);
+    defineReset("waveOutReset", false);
 
-    fake.define(400, "waveInGetNumDevs", 0, Outcome::returns(0),
+    fake.define("waveInGetNumDevs", 0, Outcome::returns(0),
                 [&audio](CallContext&) -> uint32_t { return audio.deviceCount(true); });
-    fake.define(379, "waveOutGetNumDevs", 0, Outcome::returns(0),
+    fake.define("waveOutGetNumDevs", 0, Outcome::returns(0),
                 [&audio](CallContext&) -> uint32_t { return audio.deviceCount(false); });
 
     auto soundName = [&memory](SoundPlayed& sound) {
@@ -230,7 +230,7 @@ void defineAudio(FakeCoredll& fake) {
     };
 
     // PlaySoundW(pszSound, hmod, fdwSound): TRUE unless scripted.
-    fake.define(378, "PlaySoundW", 3, Outcome::returns(0), [&audio, soundName](CallContext& call) -> uint32_t {
+    fake.define("PlaySoundW", 3, Outcome::returns(0), [&audio, soundName](CallContext& call) -> uint32_t {
         SoundPlayed sound{"PlaySoundW", std::nullopt, call.arg(0), call.arg(1), call.arg(2)};
         soundName(sound);
         audio.noteSound(sound);
@@ -238,7 +238,7 @@ void defineAudio(FakeCoredll& fake) {
     });
 
     // sndPlaySoundW(lpszSoundName, fuSound): TRUE unless scripted.
-    fake.define(377, "sndPlaySoundW", 2, Outcome::returns(0), [&audio, soundName](CallContext& call) -> uint32_t {
+    fake.define("sndPlaySoundW", 2, Outcome::returns(0), [&audio, soundName](CallContext& call) -> uint32_t {
         SoundPlayed sound{"sndPlaySoundW", std::nullopt, call.arg(0), 0, call.arg(1)};
         soundName(sound);
         audio.noteSound(sound);

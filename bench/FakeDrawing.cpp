@@ -101,14 +101,14 @@ void defineDrawing(FakeCoredll& fake) {
     Memory& memory = fake.memory();
 
     // GetDC(hWnd): every window, and NULL, draws on the screen surface.
-    fake.define(262, "GetDC", 1, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
+    fake.define("GetDC", 1, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
         uint32_t dc = gdi.handles().acquire(HandleKind::DC, call.arg(0) ? "window DC" : "screen DC");
         gdi.dcs()[dc] = Gdi::Dc{true, 0, Gdi::kStockBase + 4 * WHITE_BRUSH};
         return dc;
     });
 
     // ReleaseDC(hWnd, hDC): only for DCs from GetDC.
-    fake.define(263, "ReleaseDC", 2, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
+    fake.define("ReleaseDC", 2, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
         auto it = gdi.dcs().find(call.arg(1));
         if (it == gdi.dcs().end() || !it->second.fromGetDc) return 0;
         gdi.dcs().erase(it);
@@ -117,7 +117,7 @@ void defineDrawing(FakeCoredll& fake) {
     });
 
     // CreateCompatibleDC(hdc): a memory DC holding the 1x1 monochrome default bitmap.
-    fake.define(910, "CreateCompatibleDC", 1, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
+    fake.define("CreateCompatibleDC", 1, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
         if (call.arg(0) && !gdi.dcs().count(call.arg(0))) return 0;
         uint32_t dc = gdi.handles().acquire(HandleKind::DC, "memory DC");
         gdi.dcs()[dc] = Gdi::Dc{false, Gdi::kDefaultBitmap, Gdi::kStockBase + 4 * WHITE_BRUSH};
@@ -125,7 +125,7 @@ void defineDrawing(FakeCoredll& fake) {
     });
 
     // DeleteDC(hdc): memory DCs only; the selected bitmap is set free.
-    fake.define(911, "DeleteDC", 1, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
+    fake.define("DeleteDC", 1, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
         auto it = gdi.dcs().find(call.arg(0));
         if (it == gdi.dcs().end() || it->second.fromGetDc) return 0;
         if (it->second.bitmap != Gdi::kDefaultBitmap) gdi.bitmaps().at(it->second.bitmap).selectedInto = 0;
@@ -136,7 +136,7 @@ void defineDrawing(FakeCoredll& fake) {
 
     // CreateCompatibleBitmap(hdc, cx, cy): the DC's format, which for a
     // memory DC still holding its default bitmap is monochrome.
-    fake.define(902, "CreateCompatibleBitmap", 3, Outcome::returns(0).withLastError(ERROR_NOT_ENOUGH_MEMORY),
+    fake.define("CreateCompatibleBitmap", 3, Outcome::returns(0).withLastError(ERROR_NOT_ENOUGH_MEMORY),
                 [&gdi](CallContext& call) -> uint32_t {
         auto it = gdi.dcs().find(call.arg(0));
         int32_t width = int32_t(call.arg(1)), height = int32_t(call.arg(2));
@@ -156,7 +156,7 @@ void defineDrawing(FakeCoredll& fake) {
     });
 
     // SelectObject(hdc, h): a bitmap goes into one memory DC at a time.
-    fake.define(921, "SelectObject", 2, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
+    fake.define("SelectObject", 2, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
         uint32_t dcHandle = call.arg(0), object = call.arg(1);
         auto it = gdi.dcs().find(dcHandle);
         if (it == gdi.dcs().end()) return 0;
@@ -184,7 +184,7 @@ void defineDrawing(FakeCoredll& fake) {
     });
 
     // GetObjectW(h, c, pv)
-    fake.define(918, "GetObjectW", 3, Outcome::returns(0), [&gdi, &memory](CallContext& call) -> uint32_t {
+    fake.define("GetObjectW", 3, Outcome::returns(0), [&gdi, &memory](CallContext& call) -> uint32_t {
         uint32_t object = call.arg(0), capacity = call.arg(1), out = call.arg(2);
         if (const Surface* s = gdi.surfaceOf(object)) {
             if (!out) return kBitmapRecordSize;
@@ -212,14 +212,14 @@ void defineDrawing(FakeCoredll& fake) {
     });
 
     // GetStockObject(i)
-    fake.define(919, "GetStockObject", 1, Outcome::returns(0), [](CallContext& call) -> uint32_t {
+    fake.define("GetStockObject", 1, Outcome::returns(0), [](CallContext& call) -> uint32_t {
         uint32_t index = call.arg(0);
         if (index >= kStockCount || index == 9) return 0;
         return Gdi::kStockBase + 4 * index;
     });
 
     // FillRect(hdc, lprc, hbr)
-    fake.define(935, "FillRect", 3, Outcome::returns(0), [&gdi, &memory](CallContext& call) -> uint32_t {
+    fake.define("FillRect", 3, Outcome::returns(0), [&gdi, &memory](CallContext& call) -> uint32_t {
         Surface* surface = gdi.target(call.arg(0));
         if (!surface || !gdi.isBrush(call.arg(2))) return 0;
         std::vector<uint8_t> r = memory.readBytes(call.arg(1), 16);
@@ -234,7 +234,7 @@ void defineDrawing(FakeCoredll& fake) {
     // StretchBlt(hdcDest, xDest, yDest, wDest, hDest, hdcSrc, xSrc, ySrc, wSrc, hSrc, rop):
     // SRCCOPY with positive sizes; mirroring and other raster operations
     // are not modelled and fail.
-    fake.define(905, "StretchBlt", 11, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
+    fake.define("StretchBlt", 11, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
         Surface* dest = gdi.target(call.arg(0));
         Surface* sourceSurface = gdi.target(call.arg(5));
         int32_t dx = int32_t(call.arg(1)), dy = int32_t(call.arg(2));
@@ -256,7 +256,7 @@ void defineDrawing(FakeCoredll& fake) {
 
     // StretchDIBits(hdc, xDest, yDest, DestWidth, DestHeight, xSrc, ySrc,
     //   SrcWidth, SrcHeight, lpBits, lpbmi, iUsage, rop)
-    fake.define(1667, "StretchDIBits", 13, Outcome::returns(GDI_ERROR), [&gdi, &memory](CallContext& call) -> uint32_t {
+    fake.define("StretchDIBits", 13, Outcome::returns(GDI_ERROR), [&gdi, &memory](CallContext& call) -> uint32_t {
         DibDraw draw;
         draw.dc = call.arg(0);
         draw.x = int32_t(call.arg(1));
@@ -316,7 +316,7 @@ void defineDrawing(FakeCoredll& fake) {
     });
 
     // DeleteObject(h): a bitmap still selected into a DC is not deleted.
-    fake.define(912, "DeleteObject", 1, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
+    fake.define("DeleteObject", 1, Outcome::returns(0), [&gdi](CallContext& call) -> uint32_t {
         uint32_t object = call.arg(0);
         if (gdi.isStock(object)) return 1;
         auto it = gdi.bitmaps().find(object);

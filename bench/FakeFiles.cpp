@@ -59,7 +59,7 @@ void defineFiles(FakeCoredll& fake) {
 
     // CreateFileForMappingW(lpFileName, dwDesiredAccess, dwShareMode,
     //   lpSecurityAttributes, dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile)
-    fake.define(1167, "CreateFileForMappingW", 7, Outcome::returns(INVALID_HANDLE_VALUE).withLastError(ERROR_FILE_NOT_FOUND),
+    fake.define("CreateFileForMappingW", 7, Outcome::returns(INVALID_HANDLE_VALUE).withLastError(ERROR_FILE_NOT_FOUND),
                 [&fs, &memory](CallContext& call) -> uint32_t {
         FileOpen open{memory.readWString(call.arg(0)), call.arg(1), call.arg(2), call.arg(4)};
         VirtualFile* file = fs.find(open.path);
@@ -86,7 +86,7 @@ void defineFiles(FakeCoredll& fake) {
     });
 
     // GetFileSize(hFile, lpFileSizeHigh)
-    fake.define(172, "GetFileSize", 2, Outcome::returns(0xFFFFFFFF).withLastError(ERROR_INVALID_HANDLE),
+    fake.define("GetFileSize", 2, Outcome::returns(0xFFFFFFFF).withLastError(ERROR_INVALID_HANDLE),
                 [&fs, &memory](CallContext& call) -> uint32_t {
         auto it = fs.openFiles().find(call.arg(0));
         const VirtualFile* file = it == fs.openFiles().end() ? nullptr : fs.find(it->second.path);
@@ -100,7 +100,7 @@ void defineFiles(FakeCoredll& fake) {
 
     // CreateFileMappingW(hFile, lpAttributes, flProtect, dwMaximumSizeHigh,
     //   dwMaximumSizeLow, lpName)
-    fake.define(548, "CreateFileMappingW", 6, Outcome::returns(0).withLastError(ERROR_NOT_ENOUGH_MEMORY),
+    fake.define("CreateFileMappingW", 6, Outcome::returns(0).withLastError(ERROR_NOT_ENOUGH_MEMORY),
                 [&fs](CallContext& call) -> uint32_t {
         auto fail = [&call](uint32_t error) {
             call.setLastError(error);
@@ -131,7 +131,7 @@ void defineFiles(FakeCoredll& fake) {
 
     // MapViewOfFile(hFileMappingObject, dwDesiredAccess, dwFileOffsetHigh,
     //   dwFileOffsetLow, dwNumberOfBytesToMap)
-    fake.define(549, "MapViewOfFile", 5, Outcome::returns(0).withLastError(ERROR_NOT_ENOUGH_MEMORY),
+    fake.define("MapViewOfFile", 5, Outcome::returns(0).withLastError(ERROR_NOT_ENOUGH_MEMORY),
                 [&fs](CallContext& call) -> uint32_t {
         auto fail = [&call](uint32_t error) {
             call.setLastError(error);
@@ -166,7 +166,7 @@ void defineFiles(FakeCoredll& fake) {
     });
 
     // UnmapViewOfFile(lpBaseAddress)
-    fake.define(550, "UnmapViewOfFile", 1, Outcome::returns(0).withLastError(ERROR_INVALID_ADDRESS),
+    fake.define("UnmapViewOfFile", 1, Outcome::returns(0).withLastError(ERROR_INVALID_ADDRESS),
                 [&fs](CallContext& call) -> uint32_t {
         auto it = fs.viewTable().find(call.arg(0));
         if (it == fs.viewTable().end()) {
@@ -190,7 +190,7 @@ void defineFiles(FakeCoredll& fake) {
 
     // CloseHandle(hObject): files and mappings; a view stays valid after its
     // mapping is closed, as on the device.
-    fake.define(553, "CloseHandle", 1, Outcome::returns(0).withLastError(ERROR_INVALID_HANDLE),
+    fake.define("CloseHandle", 1, Outcome::returns(0).withLastError(ERROR_INVALID_HANDLE),
                 [&fs](CallContext& call) -> uint32_t {
         uint32_t handle = call.arg(0);
         if (fs.handles().release(handle, HandleKind::File)) {

@@ -88,7 +88,7 @@ void defineModules(FakeCoredll& fake) {
     Memory& memory = fake.memory();
 
     // GetModuleHandleW(lpModuleName): NULL is the host executable.
-    fake.define(1177, "GetModuleHandleW", 1, Outcome::returns(0).withLastError(ERROR_MOD_NOT_FOUND),
+    fake.define("GetModuleHandleW", 1, Outcome::returns(0).withLastError(ERROR_MOD_NOT_FOUND),
                 [&modules, &memory](CallContext& call) -> uint32_t {
         if (!call.arg(0)) return modules.hostHandle();
         std::optional<uint32_t> handle = modules.handleNamed(memory.readWString(call.arg(0)));
@@ -98,7 +98,7 @@ void defineModules(FakeCoredll& fake) {
 
     // GetModuleFileNameW(hModule, lpFilename, nSize): NULL is the host
     // executable; a path longer than the buffer is cut and still terminated.
-    fake.define(537, "GetModuleFileNameW", 3, Outcome::returns(0).withLastError(ERROR_MOD_NOT_FOUND),
+    fake.define("GetModuleFileNameW", 3, Outcome::returns(0).withLastError(ERROR_MOD_NOT_FOUND),
                 [&modules, &memory](CallContext& call) -> uint32_t {
         std::optional<std::u16string> path = modules.pathOf(call.arg(0) ? call.arg(0) : modules.hostHandle());
         uint32_t capacity = call.arg(2);
@@ -118,7 +118,7 @@ void defineModules(FakeCoredll& fake) {
 
     // LoadLibraryW(lpLibFileName): null unless the file exists; a library
     // loaded again gets the same handle and one more reference.
-    fake.define(528, "LoadLibraryW", 1, Outcome::returns(0).withLastError(ERROR_MOD_NOT_FOUND),
+    fake.define("LoadLibraryW", 1, Outcome::returns(0).withLastError(ERROR_MOD_NOT_FOUND),
                 [&modules, &memory](CallContext& call) -> uint32_t {
         if (!call.arg(0)) {
             call.setLastError(ERROR_INVALID_PARAMETER);
@@ -130,7 +130,7 @@ void defineModules(FakeCoredll& fake) {
     });
 
     // FreeLibrary(hLibModule)
-    fake.define(529, "FreeLibrary", 1, Outcome::returns(0).withLastError(ERROR_INVALID_HANDLE),
+    fake.define("FreeLibrary", 1, Outcome::returns(0).withLastError(ERROR_INVALID_HANDLE),
                 [&modules](CallContext& call) -> uint32_t {
         uint32_t result = modules.free(call.arg(0)) ? 1 : 0;
         if (!result) call.setLastError(ERROR_INVALID_HANDLE);

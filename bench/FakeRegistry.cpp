@@ -91,7 +91,7 @@ void defineRegistry(FakeCoredll& fake) {
     Memory& memory = fake.memory();
 
     // RegOpenKeyExW(hKey, lpSubKey, ulOptions, samDesired, phkResult)
-    fake.define(461, "RegOpenKeyExW", 5, Outcome::returns(ERROR_FILE_NOT_FOUND),
+    fake.define("RegOpenKeyExW", 5, Outcome::returns(ERROR_FILE_NOT_FOUND),
                 [&registry, &memory](CallContext& call) -> uint32_t {
         uint32_t parent = call.arg(0), subKeyPtr = call.arg(1), out = call.arg(4);
         std::u16string subKey = subKeyPtr ? memory.readWString(subKeyPtr) : u"";
@@ -111,7 +111,7 @@ void defineRegistry(FakeCoredll& fake) {
     });
 
     // RegQueryValueExW(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData)
-    fake.define(463, "RegQueryValueExW", 6, Outcome::returns(ERROR_FILE_NOT_FOUND),
+    fake.define("RegQueryValueExW", 6, Outcome::returns(ERROR_FILE_NOT_FOUND),
                 [&registry, &memory](CallContext& call) -> uint32_t {
         uint32_t key = call.arg(0), namePtr = call.arg(1), typeOut = call.arg(3);
         uint32_t data = call.arg(4), countPtr = call.arg(5);
@@ -139,7 +139,7 @@ void defineRegistry(FakeCoredll& fake) {
     });
 
     // RegCloseKey(hKey)
-    fake.define(455, "RegCloseKey", 1, Outcome::returns(ERROR_INVALID_HANDLE),
+    fake.define("RegCloseKey", 1, Outcome::returns(ERROR_INVALID_HANDLE),
                 [&registry](CallContext& call) -> uint32_t {
         uint32_t key = call.arg(0);
         if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;

@@ -101,7 +101,7 @@ void defineResources(FakeCoredll& fake) {
     // LoadStringW(hInstance, uID, lpBuffer, cchBufferMax): the length copied,
     // 0 when the string is absent or empty. A zero capacity gets a pointer
     // to the read-only, unterminated resource text in the buffer.
-    fake.define(874, "LoadStringW", 4, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
+    fake.define("LoadStringW", 4, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
                 [&res, &memory](CallContext& call) -> uint32_t {
         uint32_t instance = call.arg(0), id = call.arg(1), buffer = call.arg(2), capacity = call.arg(3);
         const ModuleResources* resources = res.forHandle(instance);
@@ -121,7 +121,7 @@ void defineResources(FakeCoredll& fake) {
     });
 
     // LoadMenuW(hInstance, lpMenuName)
-    fake.define(846, "LoadMenuW", 2, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
+    fake.define("LoadMenuW", 2, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
                 [&res, describe](CallContext& call) -> uint32_t {
         const ModuleResources* resources = res.forHandle(call.arg(0));
         std::u16string key = res.nameKey(call.arg(1));
@@ -133,13 +133,13 @@ void defineResources(FakeCoredll& fake) {
     });
 
     // DestroyMenu(hMenu)
-    fake.define(844, "DestroyMenu", 1, Outcome::returns(0), [&res](CallContext& call) -> uint32_t {
+    fake.define("DestroyMenu", 1, Outcome::returns(0), [&res](CallContext& call) -> uint32_t {
         return res.handles().release(call.arg(0), HandleKind::Menu) ? 1 : 0;
     });
 
     // LoadBitmapW(hInstance, lpBitmapName): a new bitmap object each time.
     // A null instance asks for system bitmaps, of which there are none.
-    fake.define(873, "LoadBitmapW", 2, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
+    fake.define("LoadBitmapW", 2, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
                 [&res, describe](CallContext& call) -> uint32_t {
         const ModuleResources* resources = call.arg(0) ? res.forHandle(call.arg(0)) : nullptr;
         std::u16string key = res.nameKey(call.arg(1));
@@ -152,7 +152,7 @@ void defineResources(FakeCoredll& fake) {
     });
 
     // FindResourceW(hModule, lpName, lpType): a null module is the host executable.
-    fake.define(532, "FindResourceW", 3, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
+    fake.define("FindResourceW", 3, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
                 [&res](CallContext& call) -> uint32_t {
         uint32_t module = call.arg(0) ? call.arg(0) : res.modules().hostHandle();
         uint32_t hrsrc = res.findResource(module, res.nameKey(call.arg(2)), res.nameKey(call.arg(1)));
@@ -162,7 +162,7 @@ void defineResources(FakeCoredll& fake) {
 
     // LoadResource(hModule, hResInfo): the resource that hResInfo names, if
     // hModule has one of that type and name (whichever module it was found in).
-    fake.define(533, "LoadResource", 2, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
+    fake.define("LoadResource", 2, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
                 [&res](CallContext& call) -> uint32_t {
         uint32_t module = call.arg(0) ? call.arg(0) : res.modules().hostHandle();
         const ModuleResources* resources = res.forHandle(module);
@@ -175,7 +175,7 @@ void defineResources(FakeCoredll& fake) {
     });
 
     // SizeofResource(hModule, hResInfo)
-    fake.define(534, "SizeofResource", 2, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
+    fake.define("SizeofResource", 2, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
                 [&res](CallContext& call) -> uint32_t {
         uint32_t module = call.arg(0) ? call.arg(0) : res.modules().hostHandle();
         const ModuleResources* resources = res.forHandle(module);
@@ -193,7 +193,7 @@ void defineResources(FakeCoredll& fake) {
     };
 
     // CreateDialogIndirectParamW(hInstance, lpTemplate, hWndParent, lpDialogFunc, lParamInit)
-    fake.define(688, "CreateDialogIndirectParamW", 5, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
+    fake.define("CreateDialogIndirectParamW", 5, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
                 [&res, dialogResult](CallContext& call) -> uint32_t {
         DialogRun run{false, call.arg(0), call.arg(1), call.arg(2), call.arg(3), call.arg(4), 0};
         if (dialogResult(run.instance, run.templateAddress))
@@ -206,7 +206,7 @@ void defineResources(FakeCoredll& fake) {
 
     // DialogBoxIndirectParamW(hInstance, lpTemplate, hWndParent, lpDialogFunc, lParamInit):
     // the scripted result of the modal run, -1 when the dialog cannot be made.
-    fake.define(690, "DialogBoxIndirectParamW", 5, Outcome::returns(0xFFFFFFFF).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
+    fake.define("DialogBoxIndirectParamW", 5, Outcome::returns(0xFFFFFFFF).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
                 [&res, dialogResult](CallContext& call) -> uint32_t {
         DialogRun run{true, call.arg(0), call.arg(1), call.arg(2), call.arg(3), call.arg(4), 0xFFFFFFFF};
         std::optional<int32_t> result = dialogResult(run.instance, run.templateAddress);
@@ -217,7 +217,7 @@ void defineResources(FakeCoredll& fake) {
     });
 
     // DestroyWindow(hWnd): the modeless dialogs made above.
-    fake.define(265, "DestroyWindow", 1, Outcome::returns(0), [&res](CallContext& call) -> uint32_t {
+    fake.define("DestroyWindow", 1, Outcome::returns(0), [&res](CallContext& call) -> uint32_t {
         return res.handles().release(call.arg(0), HandleKind::Window) ? 1 : 0;
     });
 }

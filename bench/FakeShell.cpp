@@ -43,8 +43,8 @@ void defineShell(FakeCoredll& fake) {
     Memory& memory = fake.memory();
 
     // GetOpenFileNameW / GetSaveFileNameW(lpofn)
-    auto defineDialog = [&](uint16_t ordinal, const char* name, bool save) {
-        fake.define(ordinal, name, 1, Outcome::returns(0), [&shell, &memory, save](CallContext& call) -> uint32_t {
+    auto defineDialog = [&](const char* name, bool save) {
+        fake.define(name, 1, Outcome::returns(0), [&shell, &memory, save](CallContext& call) -> uint32_t {
             FileDialogCall record{save, call.arg(0), {}, 0};
             // The dialog reads lStructSize first and refuses any size but its
             // own without reading further; the rest of the record is read
@@ -64,11 +64,11 @@ void defineShell(FakeCoredll& fake) {
             return record.result;
         });
     };
-    defineDialog(488, "GetOpenFileNameW", false);
-    defineDialog(489, "GetSaveFileNameW", true);
+    defineDialog("GetOpenFileNameW", false);
+    defineDialog("GetSaveFileNameW", true);
 
     // SHGetSpecialFolderPath(hwndOwner, lpszPath, nFolder, fCreate)
-    fake.define(295, "SHGetSpecialFolderPath", 4, Outcome::returns(0), [&shell, &memory](CallContext& call) -> uint32_t {
+    fake.define("SHGetSpecialFolderPath", 4, Outcome::returns(0), [&shell, &memory](CallContext& call) -> uint32_t {
         FolderQuery query{call.arg(1), std::nullopt, call.arg(2), call.arg(3), 0};
         if (query.buffer) {
             std::u16string text;
@@ -89,7 +89,7 @@ void defineShell(FakeCoredll& fake) {
 
     // CheckMenuItem(hmenu, uIDCheckItem, uCheck): the item's previous state,
     // 0xFFFFFFFF for a menu that is not loaded.
-    fake.define(848, "CheckMenuItem", 3, Outcome::returns(0xFFFFFFFF), [&shell](CallContext& call) -> uint32_t {
+    fake.define("CheckMenuItem", 3, Outcome::returns(0xFFFFFFFF), [&shell](CallContext& call) -> uint32_t {
         MenuCheck check{call.arg(0), call.arg(1), call.arg(2), 0xFFFFFFFF};
         if (shell.handles().isOpen(check.menu, HandleKind::Menu)) {
             uint32_t& state = shell.checkState(check.menu, check.item);

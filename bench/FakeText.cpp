@@ -130,12 +130,12 @@ void defineText(FakeCoredll& fake) {
     Memory& memory = fake.memory();
 
     // _wtol(str)
-    fake.define(78, "_wtol", 1, Outcome::returns(0), [&memory](CallContext& call) -> uint32_t {
+    fake.define("_wtol", 1, Outcome::returns(0), [&memory](CallContext& call) -> uint32_t {
         return uint32_t(parseWideLong(memory.readWString(call.arg(0))));
     });
 
     // wsprintfW(lpOut, lpFmt, ...): at most 1024 units including the terminator.
-    fake.define(56, "wsprintfW", -1, Outcome::returns(0), [&memory](CallContext& call) -> uint32_t {
+    fake.define("wsprintfW", -1, Outcome::returns(0), [&memory](CallContext& call) -> uint32_t {
         unsigned next = 2;
         std::u16string out = formatWide(
             memory.readWString(call.arg(1)), [&call, &next] { return call.arg(next++); },
@@ -148,13 +148,13 @@ void defineText(FakeCoredll& fake) {
     });
 
     // memcpy(dest, src, count): overlapping ranges copy as memmove would.
-    fake.define(1044, "memcpy", 3, Outcome::returns(0), [&memory](CallContext& call) -> uint32_t {
+    fake.define("memcpy", 3, Outcome::returns(0), [&memory](CallContext& call) -> uint32_t {
         memory.writeBytes(call.arg(0), memory.readBytes(call.arg(1), call.arg(2)));
         return call.arg(0);
     });
 
     // memset(dest, c, count)
-    fake.define(1047, "memset", 3, Outcome::returns(0), [&memory](CallContext& call) -> uint32_t {
+    fake.define("memset", 3, Outcome::returns(0), [&memory](CallContext& call) -> uint32_t {
         memory.writeBytes(call.arg(0), std::vector<uint8_t>(call.arg(2), uint8_t(call.arg(1))));
         return call.arg(0);
     });
@@ -162,7 +162,7 @@ void defineText(FakeCoredll& fake) {
     // InterlockedCompareExchange(Target, Exchange, Comparand): the value
     // before; the target must be word-aligned, as the device's interlocked
     // operations require.
-    fake.define(1492, "InterlockedCompareExchange", 3, Outcome::returns(0), [&memory](CallContext& call) -> uint32_t {
+    fake.define("InterlockedCompareExchange", 3, Outcome::returns(0), [&memory](CallContext& call) -> uint32_t {
         uint32_t target = call.arg(0);
         if (target % 4) throw MemoryFault("misaligned interlocked target " + hex(target), target);
         uint32_t before = memory.read32(target);

@@ -14,8 +14,8 @@ using bench::CallResult;
 using bench::FaultKind;
 using bench::Placement;
 
-constexpr uint16_t kSetLastError = 517;
-constexpr uint16_t kRecorded = 1;  // SystemStarted: a plain recorder in the fake
+const uint16_t kSetLastError = bench::Bench::coredllOrdinal("SetLastError");
+const uint16_t kRecorded = bench::Bench::coredllOrdinal("SystemStarted");  // a plain recorder in the fake
 
 class CallChecks : public ::testing::Test {
 protected:

@@ -10,8 +10,8 @@ namespace {
 
 using bench::Bench;
 
-constexpr uint16_t kGetLastError = 516;
-constexpr uint16_t kLoadLibraryW = 528;
+const uint16_t kGetLastError = Bench::coredllOrdinal("GetLastError");
+const uint16_t kLoadLibraryW = Bench::coredllOrdinal("LoadLibraryW");
 constexpr uint32_t kRecordSize = 12;  // reason, instance, count
 
 struct Recording {

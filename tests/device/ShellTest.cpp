@@ -239,7 +239,7 @@ TEST_F(SpecialFolder, OnlyTheFirstUnitIsWritten) {
 
 TEST_F(SpecialFolder, CoredllsResultAndLastErrorAreReturned) {
     uint32_t buffer = bench.allocate(2 * 260, Placement::atEnd(1));
-    bench.fake().scriptNext(295, Outcome::returns(0).withLastError(3).afterRunning());
+    bench.fake().scriptNext("SHGetSpecialFolderPath", Outcome::returns(0).withLastError(3).afterRunning());
     setLastError(0);
     EXPECT_EQ(bench.call("SHGetSpecialFolderPath", {0, buffer, CSIDL_PERSONAL, 0}), 0u);
     EXPECT_EQ(lastError(), 3u);
@@ -267,7 +267,7 @@ TEST_F(MenuCheck, PassesTheThreeArgumentsAndCoredllsAnswerThrough) {
     };
     for (const Case& c : cases) {
         bench.fake().clearLog();
-        if (c.scripted) bench.fake().scriptNext(848, *c.scripted);
+        if (c.scripted) bench.fake().scriptNext("CheckMenuItem", *c.scripted);
         setLastError(0x10);
         EXPECT_EQ(bench.call("CheckMenuItem", {c.menu, c.item, c.flags}), c.result);
         EXPECT_EQ(onlyCall(848).args, (std::vector<uint32_t>{c.menu, c.item, c.flags}));
