@@ -25,14 +25,18 @@ struct QuotientRemainder {
 
 QuotientRemainder divideUnsigned(unsigned n, unsigned d) {
     if (d == 0) return {0, n};  // the platform's behaviour is undefined; nothing is raised
-    unsigned quotient = 0, remainder = 0;
-    for (int bit = 31; bit >= 0; --bit) {
-        remainder = (remainder << 1) | ((n >> bit) & 1);
+    // The divisor is first shifted up to the dividend, so that only the
+    // quotient's own bits cost a step.
+    unsigned quotient = 0, remainder = n, bit = 1;
+    while (d < remainder && !(d & 0x80000000u)) {
+        d <<= 1;
+        bit <<= 1;
+    }
+    for (; bit; d >>= 1, bit >>= 1)
         if (remainder >= d) {
             remainder -= d;
-            quotient |= 1u << bit;
+            quotient |= bit;
         }
-    }
     return {quotient, remainder};
 }
 
