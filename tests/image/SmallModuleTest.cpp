@@ -333,6 +333,8 @@ TEST(ImageWriterExceptionTable, DescribesFramedFunctionsAndRefusesUndocumentedFr
          "", "gives back 8 bytes of stack, but the prolog"},
         {"split epilog", m + function("split", "stmdb sp!, {r4, lr}\n ldmia sp!, {r4, lr}\n mov r0, #0\n bx lr"), "",
          "does not return in one contiguous sequence"},
+        {"frame outside sized functions", m + "\n .text\nbare:\n stmdb sp!, {r4, lr}\n ldmia sp!, {r4, pc}\n", "",
+         "(stmdb sp!, {r4, lr}) changes sp or lr outside every sized function symbol"},
         {"lr lost", m + function("lost", "stmdb sp!, {r4}\n bl DllMain\n ldmia sp!, {r4}\n bx lr"), "",
          "changes lr, which the prolog"},
     };

@@ -51,13 +51,40 @@ std::vector<const ElfSymbol*> functionSymbols(const ElfFile& elf, Problems& prob
     return outer;
 }
 
+// Code outside every sized function (the forwarders, hand-written stubs)
+// gets no entry, so the platform takes it for a leaf: it must leave sp and
+// lr alone.
+void checkCodeOutsideFunctions(const ElfFile& elf, const std::vector<const ElfSymbol*>& functions,
+                               std::map<size_t, std::map<uint32_t, char>>& marks, Problems& problems) {
+    std::map<uint32_t, uint32_t> covered;  // start -> end
+    for (const ElfSymbol* f : functions) covered[f->value] = f->value + f->size;
+    for (const ElfSection& section : elf.sections()) {
+        if (!section.allocated() || !section.executable() || section.data.size() < 4) continue;
+        if (!marks.count(section.index)) marks[section.index] = mappingSymbols(elf, section.index);
+        for (uint32_t offset = 0; offset + 4 <= section.data.size(); offset += 4) {
+            uint32_t address = section.address + offset;
+            auto inside = covered.upper_bound(address);
+            if (inside != covered.begin() && address < std::prev(inside)->second) {
+                offset = std::prev(inside)->second - section.address - 4;
+                continue;
+            }
+            if (kindAt(marks[section.index], address) != 'a') continue;
+            uint32_t word = pe::loadLe32(section.data.data() + offset);
+            if (pe::arm::changesSpOrLr(word))
+                problems.add("code at " + hex(address) + " in " + section.name + " (" + pe::arm::describeInstruction(word) +
+                             ") changes sp or lr outside every sized function symbol, so no table entry can describe it");
+        }
+    }
+}
+
 }  // namespace
 
 ExceptionTable ExceptionTable::fromElf(const ElfFile& elf) {
     Problems problems(elf.path());
     ExceptionTable table;
     std::map<size_t, std::map<uint32_t, char>> marks;
-    for (const ElfSymbol* s : functionSymbols(elf, problems)) {
+    std::vector<const ElfSymbol*> functions = functionSymbols(elf, problems);
+    for (const ElfSymbol* s : functions) {
         const ElfSection& section = *elf.sectionOf(*s);
         std::string label = "function " + s->name + " at " + hex(s->value);
         if (s->value % 4 || s->size % 4 || s->value < section.address || s->value + uint64_t(s->size) > section.end()) {
@@ -99,6 +126,7 @@ ExceptionTable ExceptionTable::fromElf(const ElfFile& elf) {
         framed.entry.is32Bit = true;
         table.functions_.push_back(framed);
     }
+    checkCodeOutsideFunctions(elf, functions, marks, problems);
     problems.raiseIfAny();
     return table;
 }

@@ -100,6 +100,12 @@ std::string registerList(uint32_t list) {
 
 }  // namespace
 
+bool changesSpOrLr(uint32_t word) {
+    bool sp = false, lr = false;
+    writes(word, sp, lr);
+    return sp || lr;
+}
+
 uint32_t RuntimeFunction::packedLengths() const {
     return (prologLength & 0xFF) | (functionLength & 0x3FFFFF) << 8 | uint32_t(is32Bit) << 30 |
            uint32_t(hasHandler) << 31;

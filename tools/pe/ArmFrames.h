@@ -56,6 +56,9 @@ FrameShape decodeProlog(const std::vector<uint32_t>& code);
 std::optional<FrameShape> checkFunction(const std::vector<uint32_t>& code, const std::vector<bool>& isData,
                                         std::string& problem);
 
+// Whether an instruction writes sp or lr (bl included).
+bool changesSpOrLr(uint32_t word);
+
 // One instruction as text, for messages ("stmdb sp!, {r4, r5, lr}").
 std::string describeInstruction(uint32_t word);
 
