@@ -10,21 +10,30 @@ constexpr int kMantissaBits = 53;
 
 int bitLength(uint64_t v) {
     int n = 0;
-    for (; v; v >>= 1) ++n;
-    return n;
+    for (int step = 32; step; step >>= 1)
+        if (v >> step) v >>= step, n += step;
+    return n + int(v);
 }
 
-// a / b (both positive, below 2^32) as mantissa * 2^exponent.
-void divideRounded(uint64_t a, uint64_t b, uint64_t& mantissa, int& exponent) {
+// a / b (both positive, below 2^31) as mantissa * 2^exponent. Once a lies
+// in [b, 2b), every step keeps the remainder below b, so twice it fits 32
+// bits; the quotient's bits go to two 32-bit halves.
+void divideRounded(uint32_t a, uint32_t b, uint64_t& mantissa, int& exponent) {
     int e = 0;
     while (a < b) a <<= 1, --e;
     while (a >= 2 * b) b <<= 1, ++e;
-    uint64_t m = 0;
-    for (int i = 0; i < kMantissaBits; ++i) {
-        m <<= 1;
-        if (a >= b) m |= 1, a -= b;
+    uint32_t high = 0, low = 0;
+    for (int i = 0; i < kMantissaBits - 32; ++i) {
+        high = high << 1 | (a >= b);
+        if (a >= b) a -= b;
         a <<= 1;
     }
+    for (int i = 0; i < 32; ++i) {
+        low = low << 1 | (a >= b);
+        if (a >= b) a -= b;
+        a <<= 1;
+    }
+    uint64_t m = uint64_t(high) << 32 | low;
     if (a > b || (a == b && (m & 1))) ++m;  // a is twice the remainder
     if (m >> kMantissaBits) m >>= 1, ++e;
     mantissa = m;
@@ -58,7 +67,7 @@ bool scaledHalfWidthOf(int32_t w, int32_t h, uint32_t& scaled) {
     if (w <= 0 || h <= 0) return false;
     uint64_t q = 0;
     int exponent = 0;
-    divideRounded(uint64_t(kBannerHeight), uint64_t(h), q, exponent);
+    divideRounded(uint32_t(kBannerHeight), uint32_t(h), q, exponent);
     return multiplyRoundedToInteger(q, uint32_t(w), exponent - 1, scaled);  // w * 0.5 is exact
 }
 
