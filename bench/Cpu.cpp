@@ -11,10 +11,6 @@ constexpr uint32_t kUndefinedInstruction = 0xE7F000F0;
 constexpr uint32_t kThumbBit = 0x20;
 constexpr uint32_t kModeMask = 0x1F;
 
-// Distinct per register and per nesting depth, so that a value left over
-// from an outer call cannot pass for a preserved one.
-uint32_t canary(int depth, int reg) { return 0xC0DE0000u | uint32_t(depth) << 8 | uint32_t(reg); }
-
 const int kRegs[16] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R3,
                        UC_ARM_REG_R4, UC_ARM_REG_R5, UC_ARM_REG_R6,  UC_ARM_REG_R7,
                        UC_ARM_REG_R8, UC_ARM_REG_R9, UC_ARM_REG_R10, UC_ARM_REG_R11,
@@ -207,7 +203,10 @@ bool Cpu::inModuleCode(uint32_t address) const {
 
 void Cpu::fail(Fault fault) {
     if (faults_.empty()) return;
-    if (!faults_.back()) faults_.back() = std::move(fault);
+    if (!faults_.back()) {
+        for (int r = 0; r < 16; ++r) faultRegisters_.back().push_back(reg(r));
+        faults_.back() = std::move(fault);
+    }
     uc_emu_stop(uc_);
 }
 
@@ -272,6 +271,7 @@ CallResult Cpu::call(uint32_t entry, const std::vector<uint32_t>& args) {
     uint32_t mode = cpsr() & kModeMask;
 
     faults_.emplace_back();
+    faultRegisters_.emplace_back();
     executedAtEntry_.push_back(executed_);
     uint64_t moduleBefore = moduleInstructions_, loadsBefore = moduleLoads_;
     ++depth_;
@@ -279,6 +279,8 @@ CallResult Cpu::call(uint32_t entry, const std::vector<uint32_t>& args) {
     --depth_;
     std::optional<Fault> fault = faults_.back();
     faults_.pop_back();
+    std::vector<uint32_t> faultRegisters = std::move(faultRegisters_.back());
+    faultRegisters_.pop_back();
     executedAtEntry_.pop_back();
 
     if (!fault && err != UC_ERR_OK) fault = faultFromError(err);
@@ -291,6 +293,7 @@ CallResult Cpu::call(uint32_t entry, const std::vector<uint32_t>& args) {
     result.moduleInstructions = moduleInstructions_ - moduleBefore;
     result.moduleLoads = moduleLoads_ - loadsBefore;
     result.fault = std::move(fault);
+    if (result.fault) result.faultRegisters = std::move(faultRegisters);
     if (saved) {
         uc_context_restore(uc_, saved);
         uc_context_free(saved);

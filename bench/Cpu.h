@@ -26,6 +26,9 @@ struct CallResult {
     // Memory reads those instructions made (one per word an ldm loads).
     uint64_t moduleLoads = 0;
     std::optional<Fault> fault;
+    // r0-r15 when the fault was recorded (empty when the run broke no rule
+    // until its return): where an unwinder starts.
+    std::vector<uint32_t> faultRegisters;
 
     bool ok() const { return !fault.has_value(); }
     // The fault's message, or "ok": for test failure output.
@@ -69,6 +72,8 @@ public:
 
     static uint32_t trapAddress(uint16_t ordinal) { return kTrapBase + 4u * ordinal; }
     static uint32_t sentinel(int depth) { return kSentinelBase + 4u * uint32_t(depth); }
+    // What r4-r11 hold when a call at that nesting depth starts.
+    static uint32_t canary(int depth, int reg) { return 0xC0DE0000u | uint32_t(depth) << 8 | uint32_t(reg); }
 
     // Calls `entry` with `args` (r0-r3, then the stack). From inside a trap
     // handler this is a nested call: the interrupted state is saved and
@@ -103,6 +108,7 @@ private:
 
     int depth_ = 0;
     std::vector<std::optional<Fault>> faults_;  // one per running call, innermost last
+    std::vector<std::vector<uint32_t>> faultRegisters_;  // parallel to faults_
     uint64_t moduleInstructions_ = 0;
     uint64_t moduleLoads_ = 0;
     uint64_t executed_ = 0;  // all instructions, for the runaway limit

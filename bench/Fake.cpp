@@ -147,10 +147,22 @@ std::optional<Outcome> FakeCoredll::takeOutcome(uint16_t ordinal, uint64_t callN
     return script.always;
 }
 
+void FakeCoredll::raiseOnCall(FunctionRef fn, unsigned n) {
+    if (n == 0) throw BenchMisuse("raiseOnCall counts calls from 1");
+    raising_[fn.resolve(table_)] = n;
+}
+
 bool FakeCoredll::onTrap(uint16_t ordinal) {
     auto found = functions_.find(ordinal);
     if (found == functions_.end()) return false;
     const FakeFunction& fn = found->second;
+    auto raise = raising_.find(ordinal);
+    if (raise != raising_.end() && --raise->second == 0) {
+        raising_.erase(raise);
+        cpu_.fail({FaultKind::Exception, cpu_.reg(15), 0,
+                   "access violation raised inside COREDLL's " + fn.name + ", called from " + hex(cpu_.reg(14))});
+        return true;
+    }
 
     LoggedCall entry;
     entry.ordinal = ordinal;

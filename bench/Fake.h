@@ -150,6 +150,10 @@ public:
     void clearScripts(FunctionRef fn);
     void failOnCall(FunctionRef fn, unsigned n);
     Outcome declaredFailure(FunctionRef fn) const;
+    // The function's nth call from now (1 = the next) raises an access
+    // violation on entry, as COREDLL does on a bad pointer: the call faults
+    // (FaultKind::Exception) with the registers as the function received them.
+    void raiseOnCall(FunctionRef fn, unsigned n = 1);
     // Recorders return this unless scripted (result 0, last-error untouched).
     void setRecorderDefault(Outcome outcome) { recorderDefault_ = outcome; }
     void setRecorderArgCount(int count) { recorderArgCount_ = count; }
@@ -202,6 +206,7 @@ private:
     std::map<uint16_t, FakeFunction> functions_;
     std::map<uint16_t, Script> scripts_;
     std::map<uint16_t, uint64_t> callCounts_;
+    std::map<uint16_t, unsigned> raising_;  // calls to go before the raise
     std::vector<LoggedCall> log_;
     Outcome recorderDefault_;
     int recorderArgCount_ = 8;

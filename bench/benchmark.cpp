@@ -3,6 +3,7 @@
 // image cannot be loaded or a forwarded call faults.
 //
 //   benchmark [VELMARK.dll]
+#include "ArmFrames.h"
 #include "ExportTable.h"
 #include "PeImage.h"
 #include "bench/Bench.h"
@@ -39,6 +40,9 @@ void printImage(const std::string& path, const pe::Image& image) {
     }
     std::printf("  exports          %zu names in %zu address slots\n", image.namedExports.size(),
                 image.exportAddresses.size());
+    const pe::DataDirectory& exceptions = image.directories[pe::kDirException];
+    std::printf("  exception table  %u bytes, %u entries\n", exceptions.size,
+                exceptions.size / pe::arm::kRuntimeFunctionSize);
 }
 
 // Redirected LoadStringW: module instructions for a string the language
@@ -153,12 +157,14 @@ void printCapture(const pe::Image& image, const std::string& imagePath) {
     for (uint32_t i = 0; i < 2 * kFull; ++i) doubled[i] = captured[(i / 4) * 2 + i % 2];
 
     // One full buffer through the callback, the buffer starting `misalign` bytes past a word.
+    uint64_t prepare = 0;
     auto run = [&](uint32_t misalign) {
         uint32_t data = device.allocate(2 * kFull, bench::Placement::atEnd(misalign));
         uint32_t header = device.allocate(bench::kWaveHeaderSize, bench::Placement::atEnd(1));
         memory.write32(header, data);
         memory.write32(header + 4, 2 * kFull);
         device.call("waveInPrepareHeader", {handle, header, bench::kWaveHeaderSize});
+        prepare = device.lastCall().moduleInstructions;
         device.call("waveInAddBuffer", {handle, header, bench::kWaveHeaderSize});
         device.fake().audio().fillNext(memory, handle, captured);
         bench::CallResult r = device.callAddress(callback, {handle, bench::WIM_DATA, 0, header, 0});
@@ -168,6 +174,7 @@ void printCapture(const pe::Image& image, const std::string& imagePath) {
         return r.moduleInstructions;
     };
     uint64_t aligned = run(0), halfword = run(2), byteSteps = run(1);
+    std::printf("waveInPrepareHeader      %llu module instructions\n", (unsigned long long)prepare);
     std::printf("captureCallback, full %u-byte buffer\n", kFull);
     std::printf("  word-aligned buffer      %llu module instructions\n", (unsigned long long)aligned);
     std::printf("  halfword-aligned buffer  %llu module instructions\n", (unsigned long long)halfword);

@@ -15,7 +15,11 @@ execute_process(COMMAND ${ARM_CXX} ${MODULE_ARCH_FLAGS} -print-libgcc-file-name
 # -fno-short-enums and -fshort-wchar: Windows CE's enums are 4 bytes and its
 # wchar_t is a UTF-16 unit. Loop-to-memset rewriting is off because the
 # module links against nothing but libgcc.
-set(MODULE_CXX_FLAGS ${MODULE_ARCH_FLAGS} -std=c++17 -O2 -ffreestanding -fno-exceptions -fno-rtti
+# The frame flags keep every function unwindable from the image's exception
+# table: the prolog stays whole at the function's start (no shrink-wrapping,
+# no prolog scheduling) and each epilog stays one contiguous sequence.
+set(MODULE_FRAME_FLAGS -fno-shrink-wrap -mno-sched-prolog -fno-schedule-insns2)
+set(MODULE_CXX_FLAGS ${MODULE_ARCH_FLAGS} ${MODULE_FRAME_FLAGS} -std=c++17 -O2 -ffreestanding -fno-exceptions -fno-rtti
     -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics
     -fno-use-cxa-atexit -nostdlib -fno-short-enums -fshort-wchar -fno-common
     -fno-tree-loop-distribute-patterns -fno-strict-aliasing -ffunction-sections -fdata-sections

@@ -28,6 +28,15 @@ void readSysLang(HKEY key, WCHAR (&sysLang)[kSysLangBytes / 2 + 1]) {
         sysLang[i] = kDefaultSysLang[i];
 }
 
+// A frame of its own for the name: beside the path and the SysLang text it
+// would make a frame too large for the single stack adjustment that the
+// exception table can describe.
+__attribute__((noinline)) HMODULE loadNamedModule(const WCHAR* hostPath, LONG number) {
+    WCHAR name[kPathCapacity];
+    coredll::wsprintfW(name, L"%s.%04d.mui", hostPath, number);
+    return coredll::LoadLibraryW(name);
+}
+
 HMODULE loadLanguageModule(HKEY key) {
     WCHAR sysLang[kSysLangBytes / 2 + 1] = {};
     readSysLang(key, sysLang);
@@ -42,9 +51,7 @@ HMODULE loadLanguageModule(HKEY key) {
     // An unreadable path or a name that would overrun the buffer names no module.
     if (!languageModuleNameFits(pathLength, number)) return nullptr;
 
-    WCHAR name[kPathCapacity];
-    coredll::wsprintfW(name, L"%s.%04d.mui", hostPath, number);
-    return coredll::LoadLibraryW(name);
+    return loadNamedModule(hostPath, number);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // VELMARK.dll as the build wrote it, checked against the export table and
 // the linked ELF it came from.
+#include "ArmFrames.h"
 #include "BuiltModule.h"
 #include "Forwarder.h"
 
@@ -57,7 +58,7 @@ TEST(BuiltImage, SectionsHaveTheirRightsAndPlaces) {
     const pe::Image& image = BuiltModule::get().image;
     const std::map<std::string, uint32_t> rights = {
         {".text", 0x60000020},  {".rdata", 0x40000040}, {".data", 0xC0000040},
-        {".edata", 0x40000040}, {".idata", 0x40000040}, {".reloc", 0x42000040},
+        {".edata", 0x40000040}, {".idata", 0x40000040}, {".pdata", 0x40000040}, {".reloc", 0x42000040},
     };
     ASSERT_EQ(image.sections.size(), rights.size());
     for (const pe::Section& s : image.sections) {
@@ -72,6 +73,7 @@ TEST(BuiltImage, SectionsHaveTheirRightsAndPlaces) {
     const auto& dirs = image.directories;
     EXPECT_TRUE(containsRange(sectionNamed(image, ".edata"), dirs[0].rva, dirs[0].size));
     EXPECT_TRUE(containsRange(sectionNamed(image, ".idata"), dirs[1].rva, dirs[1].size));
+    EXPECT_TRUE(containsRange(sectionNamed(image, ".pdata"), dirs[3].rva, dirs[3].size));
     EXPECT_TRUE(containsRange(sectionNamed(image, ".reloc"), dirs[5].rva, dirs[5].size));
     EXPECT_TRUE(containsRange(sectionNamed(image, ".data"), dirs[12].rva, dirs[12].size));
 }
@@ -226,16 +228,18 @@ TEST(BuiltImage, ForwardersJumpThroughTheirOwnSlot) {
     EXPECT_EQ(forwarders, 1649);
 }
 
-// The base relocations are exactly the link's absolute words: none missing,
-// none extra.
+// The base relocations are exactly the link's absolute words and the
+// exception table's start addresses: none missing, none extra.
 TEST(BuiltImage, RelocatesExactlyTheLinkedAbsoluteWords) {
     const BuiltModule& m = BuiltModule::get();
+    std::set<uint32_t> absolute = m.absoluteWordRvas();
+    const pe::DataDirectory& table = m.image.directories[pe::kDirException];
+    for (uint32_t at = 0; at < table.size; at += pe::arm::kRuntimeFunctionSize) absolute.insert(table.rva + at);
     std::set<uint32_t> relocated;
     for (const pe::BaseRelocation& r : m.image.relocations) {
         EXPECT_EQ(r.type, 3) << "RVA 0x" << std::hex << r.rva;  // HIGHLOW only: never type 5
         EXPECT_TRUE(relocated.insert(r.rva).second) << "RVA 0x" << std::hex << r.rva << " twice";
     }
-    std::set<uint32_t> absolute = m.absoluteWordRvas();
     std::vector<uint32_t> missing, extra;
     std::set_difference(absolute.begin(), absolute.end(), relocated.begin(), relocated.end(), std::back_inserter(missing));
     std::set_difference(relocated.begin(), relocated.end(), absolute.begin(), absolute.end(), std::back_inserter(extra));
@@ -313,6 +317,40 @@ TEST(BuiltImage, WordsHoldingImageAddressesAreRelocated) {
         }
     }
     EXPECT_GT(scanned, 1649);
+}
+
+}  // namespace
+
+namespace {
+
+// The exception table: sorted, one entry per function of the link that
+// saves anything on the stack (read from its first instruction), each
+// covering exactly its function with the prolog its instructions hold.
+TEST(BuiltImage, ExceptionTableDescribesEveryFramedFunction) {
+    const BuiltModule& m = BuiltModule::get();
+    const pe::DataDirectory& table = m.image.directories[pe::kDirException];
+    std::map<uint32_t, pe::arm::RuntimeFunction> entries;
+    for (uint32_t at = 0; at < table.size; at += pe::arm::kRuntimeFunctionSize) {
+        auto f = pe::arm::RuntimeFunction::unpack(m.image.read32(table.rva + at), m.image.read32(table.rva + at + 4));
+        EXPECT_TRUE(entries.empty() || f.start > entries.rbegin()->first) << "entry " << at / 8 << " out of order";
+        EXPECT_TRUE(f.is32Bit && !f.hasHandler && f.prologLength >= 1) << "entry " << at / 8;
+        entries[f.start] = f;
+    }
+    size_t framed = 0;
+    for (const imagewriter::ElfSymbol& s : m.elf.symbols()) {
+        const imagewriter::ElfSection* section = m.elf.sectionOf(s);
+        if (s.type != STT_FUNC || !s.size || !section || !section->executable()) continue;
+        std::vector<uint32_t> code;
+        for (uint32_t k = 0; k < s.size / 4; ++k) code.push_back(m.image.read32(s.value - kImageBase + 4 * k));
+        bool savesOnStack = (code[0] & 0xFFFF0000) == 0xE92D0000 || code[0] == 0xE52DE004 || code[0] == 0xE1A0C00D;
+        ASSERT_EQ(entries.count(s.value), size_t(savesOnStack)) << s.name;
+        if (!savesOnStack) continue;
+        ++framed;
+        EXPECT_EQ(entries.at(s.value).functionLength, s.size / 4) << s.name;
+        EXPECT_EQ(entries.at(s.value).prologLength, pe::arm::decodeProlog(code).prologLength) << s.name;
+    }
+    EXPECT_EQ(framed, entries.size());
+    EXPECT_GE(framed, 20u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The image writer on a small module linked for the test: a sound one whose
 // every table entry and relocation is known by hand, then the same module
 // broken one way at a time, each of which the writer must refuse by name.
+#include "ArmFrames.h"
 #include "Command.h"
 #include "ElfFile.h"
 #include "ExportTable.h"
@@ -305,6 +306,42 @@ TEST(ImageWriterRefuses, VeneersGlueAndThumb) {
         {"Thumb function",
          m + "\n .text\n .thumb\n .thumb_func\n .global thumbFunction\nthumbFunction:\n bx lr\n .arm\n", "",
          "Thumb code"},
+    };
+    for (const Fault& f : faults) expectRefused(f);
+}
+
+// A sized function with a frame gets an entry with its prolog; a frameless
+// one none. Each broken frame is refused by the function's name.
+std::string function(const std::string& name, const std::string& body) {
+    return "\n .text\n .global " + name + "\n .type " + name + ", %function\n" + name + ":\n" + body + "\n .size " + name + ", . - " + name + "\n";
+}
+
+TEST(ImageWriterExceptionTable, DescribesFramedFunctionsAndRefusesUndocumentedFrames) {
+    const std::string framed = function("framed", "stmdb sp!, {r4, lr}\n sub sp, sp, #8\n bl DllMain\n"
+                                                  "add sp, sp, #8\n ldmia sp!, {r4, pc}");
+    SmallLink link(kModule + framed + function("leaf", "add r0, r0, #1\n bx lr"));
+    ASSERT_TRUE(link.linked()) << link.log();
+    imagewriter::ElfFile elf = imagewriter::ElfFile::load(link.elfPath());
+    pe::Image image = pe::readImage(imagewriter::buildImage(elf, smallTable()).bytes);
+    const pe::DataDirectory& table = image.directories[pe::kDirException];
+    ASSERT_EQ(table.size, 8u);
+    EXPECT_EQ(image.read32(table.rva), symbolRva(elf, "framed") + 0x10000000);
+    EXPECT_EQ(image.read32(table.rva + 4), 2u | 5u << 8 | 1u << 30);
+
+    const std::string m = kModule;
+    const Fault faults[] = {
+        {"shrink-wrapped prolog", m + function("late", "cmp r0, #0\n stmdb sp!, {r4, lr}\n ldmia sp!, {r4, pc}"), "",
+         "function late at 0x"},
+        {"frameless function moving sp", m + function("moving", "sub sp, sp, #8\n add sp, sp, #8\n bx lr"), "",
+         "does not start with a prolog of a documented form"},
+        {"epilog giving back too little", m + function("short", "stmdb sp!, {r4, lr}\n sub sp, sp, #8\n ldmia sp!, {r4, pc}"),
+         "", "gives back 8 bytes of stack, but the prolog"},
+        {"split epilog", m + function("split", "stmdb sp!, {r4, lr}\n ldmia sp!, {r4, lr}\n mov r0, #0\n bx lr"), "",
+         "does not return in one contiguous sequence"},
+        {"frame outside sized functions", m + "\n .text\nbare:\n stmdb sp!, {r4, lr}\n ldmia sp!, {r4, pc}\n", "",
+         "(stmdb sp!, {r4, lr}) changes sp or lr outside every sized function symbol"},
+        {"lr lost", m + function("lost", "stmdb sp!, {r4}\n bl DllMain\n ldmia sp!, {r4}\n bx lr"), "",
+         "changes lr, which the prolog"},
     };
     for (const Fault& f : faults) expectRefused(f);
 }

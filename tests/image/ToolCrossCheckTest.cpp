@@ -2,6 +2,7 @@
 // pefile, row for row against our own reader: a layout mistake shared by our
 // writer and our reader would show up here.
 #include "BuiltModule.h"
+#include "ArmFrames.h"
 #include "Command.h"
 
 #include <gtest/gtest.h>
@@ -106,6 +107,16 @@ TEST(ReadobjAgrees, OnBaseRelocations) {
     EXPECT_EQ(padding, ourPadding);
 }
 
+// llvm-readobj reads the exception table's directory, though it decodes
+// unwind data of other machines only.
+TEST(ReadobjAgrees, OnTheExceptionTableDirectory) {
+    const pe::DataDirectory& table = BuiltModule::get().image.directories[pe::kDirException];
+    ASSERT_NE(table.size, 0u);
+    std::string text = readobj("--file-headers");
+    EXPECT_NE(text.find("ExceptionTableRVA: " + hexRva(table.rva) + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("ExceptionTableSize: " + hexRva(table.size) + "\n"), std::string::npos) << text;
+}
+
 // pefile prints one line per fact; ours are printed the same way and compared.
 const char* const kPefileScript = R"(
 import sys, pefile
@@ -130,6 +141,13 @@ for b in pe.DIRECTORY_ENTRY_BASERELOC:
     for r in b.entries:
         if r.type != 0:
             print('R', r.type, r.rva)
+# pefile decodes exception tables of x64 images only: the directory's raw
+# entries, read through it, are compared instead.
+import struct
+d = o.DATA_DIRECTORY[3]
+data = pe.get_data(d.VirtualAddress, d.Size)
+for at in range(0, len(data), 8):
+    print('P', *struct.unpack_from('<II', data, at))
 for w in pe.get_warnings():
     print('W', w)
 )";
@@ -163,10 +181,13 @@ std::vector<std::string> ourFacts(const pe::Image& image) {
                                   i.byOrdinal ? "-" : i.name, to_string(i.slotRva)}));
     for (const pe::BaseRelocation& r : image.relocations)
         lines.push_back(join({"R", to_string(r.type), to_string(r.rva)}));
+    const pe::DataDirectory& table = image.directories[pe::kDirException];
+    for (uint32_t at = 0; at < table.size; at += 8)
+        lines.push_back(join({"P", to_string(image.read32(table.rva + at)), to_string(image.read32(table.rva + at + 4))}));
     return lines;
 }
 
-TEST(PefileAgrees, OnHeadersSectionsExportsImportsAndRelocations) {
+TEST(PefileAgrees, OnHeadersSectionsExportsImportsRelocationsAndExceptionTable) {
     const pe::Image& image = BuiltModule::get().image;
     testsupport::CommandResult r =
         runCommand(std::string(SYSTEM_PYTHON) + " -c " + shellQuote(kPefileScript) + " " + shellQuote(VELMARK_DLL) + " 2>&1");

@@ -3,6 +3,8 @@
 #include "Subprocess.h"
 #include "TestImage.h"
 #include "VelmarkImageCheck.h"
+#include "ArmFrames.h"
+#include "ExceptionTableReport.h"
 
 #include "ByteOrder.h"
 #include "ExportTable.h"
@@ -11,6 +13,8 @@
 #include "PeImage.h"
 
 #include <gtest/gtest.h>
+
+#include <sstream>
 
 namespace {
 
@@ -118,6 +122,32 @@ TEST_F(InspectImage, CommandFailsNamingTheFileAndEachMismatch) {
     EXPECT_TRUE(contains(clean.out, "matches the built-in exports/coredll.exports: 1675 exports, 1665 imports, "
                                     "1649 forwarders"))
         << clean.out;
+}
+
+// The exception table is listed and checked: entries in order, inside code,
+// with the prologs their functions start with.
+TEST_F(InspectImage, ChecksTheExceptionTable) {
+    std::ostringstream listing;
+    EXPECT_EQ(joined(writeExceptionTable(listing, image)), "");
+    const pe::DataDirectory table = image.directories[pe::kDirException];
+    EXPECT_TRUE(contains(listing.str(), "exception table: " + std::to_string(table.size / 8) + " entries")) << listing.str();
+    EXPECT_TRUE(contains(listing.str(), "32-bit  stmdb sp!, {r4, ")) << listing.str();
+
+    const uint32_t first = fileOffsetOfRva(image, table.rva, table.size);
+    auto problems = [&] {
+        std::ostringstream ignored;
+        return joined(writeExceptionTable(ignored, pe::readImage(bytes)));
+    };
+    put32(first + 4, get32(first + 4) + 1);  // one more prolog instruction than the function has
+    EXPECT_TRUE(contains(problems(), "entry 0 (0x")) << problems();
+    put32(first + 4, get32(first + 4) - 1);
+    const uint32_t second = get32(first + 8);
+    put32(first + 8, get32(first));
+    put32(first, second);
+    EXPECT_TRUE(contains(problems(), "entry 1 (0x")) << problems();
+    EXPECT_TRUE(contains(problems(), "out of order")) << problems();
+    put32(first, image.imageBase + image.directories[pe::format::kDirExport].rva);
+    EXPECT_TRUE(contains(problems(), "does not lie inside an executable section")) << problems();
 }
 
 TEST(InspectCommand, ReportsAnyImageAndRefusesNonImages) {

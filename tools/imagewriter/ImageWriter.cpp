@@ -1,6 +1,7 @@
 #include "ImageWriter.h"
 
 #include "BaseRelocations.h"
+#include "ExceptionTable.h"
 #include "ByteOrder.h"
 #include "ExportDirectory.h"
 #include "Forwarder.h"
@@ -93,22 +94,31 @@ WrittenImage buildImage(const ElfFile& elf, const velmark::ExportTable& table) {
     ModuleSymbols symbols = resolveModuleSymbols(elf, table);
     std::vector<uint32_t> relocationRvas = absoluteWordRvas(elf);
     checkNoRelocationInIat(elf, relocationRvas, symbols);
+    ExceptionTable exceptions = ExceptionTable::fromElf(elf);
 
     ExportDirectory exports(table, symbols.exportRvas, kExportDllName);
     ImportDirectory imports(table.imports(), kImportDllName, symbols.iatRva);
-    BaseRelocationDirectory relocations(relocationRvas);
     image.layout.append(".edata", kReadOnlyData, exports.size());
     image.layout.append(".idata", kReadOnlyData, imports.size());
+    // The table's start addresses are absolute: relocated like the code's.
+    if (exceptions.size()) {
+        image.layout.append(".pdata", kReadOnlyData, exceptions.size());
+        for (uint32_t rva : exceptions.addressRvas(image.layout.find(".pdata")->rva)) relocationRvas.push_back(rva);
+        std::sort(relocationRvas.begin(), relocationRvas.end());
+    }
+    BaseRelocationDirectory relocations(relocationRvas);
     if (relocations.size()) image.layout.append(".reloc", kReadOnlyData | pe::kSectionDiscardable, relocations.size());
     image.layout.assignFileOffsets();
     const OutputSection& edata = *image.layout.find(".edata");
     const OutputSection& idata = *image.layout.find(".idata");
     const OutputSection* reloc = image.layout.find(".reloc");
+    const OutputSection* pdata = image.layout.find(".pdata");
 
     DataDirectories directories{};
     directories[kDirExport] = {edata.rva, exports.size()};
     directories[kDirImport] = {idata.rva, imports.descriptorsSize()};
     if (reloc) directories[kDirBaseReloc] = {reloc->rva, relocations.size()};
+    if (pdata) directories[pe::kDirException] = {pdata->rva, exceptions.size()};
     directories[kDirIat] = {symbols.iatRva, symbols.iatSize};
 
     // Bytes: each piece written once, at the place the layout gave it.
@@ -121,6 +131,7 @@ WrittenImage buildImage(const ElfFile& elf, const velmark::ExportTable& table) {
     place(image.bytes, edata, exports.bytes(edata.rva));
     place(image.bytes, idata, imports.bytes(idata.rva));
     if (reloc) place(image.bytes, *reloc, relocations.bytes());
+    if (pdata) place(image.bytes, *pdata, exceptions.bytes());
 
     image.exportNames = exports.nameCount();
     image.exportSlots = exports.addressCount();
@@ -128,11 +139,12 @@ WrittenImage buildImage(const ElfFile& elf, const velmark::ExportTable& table) {
     image.importsByName = imports.byNameCount();
     image.relocations = relocations.relocationCount();
     image.relocationBlocks = relocations.blockCount();
+    image.exceptionEntries = exceptions.functions().size();
     return image;
 }
 
 std::string summarize(const WrittenImage& image) {
-    char line[160];
+    char line[256];
     std::string text;
     std::snprintf(line, sizeof line, "%s: image size 0x%X, file size 0x%X\n", kExportDllName,
                   image.layout.imageSize(), image.layout.fileSize());
@@ -146,10 +158,11 @@ std::string summarize(const WrittenImage& image) {
     std::snprintf(line, sizeof line,
                   "  exports: %zu names in %zu address slots\n"
                   "  imports: %zu from %s (%zu by ordinal, %zu by name)\n"
-                  "  base relocations: %zu in %zu blocks\n",
+                  "  base relocations: %zu in %zu blocks\n"
+                  "  exception table: %zu functions with a frame\n",
                   image.exportNames, image.exportSlots, image.imports, kImportDllName,
                   image.imports - image.importsByName, image.importsByName, image.relocations,
-                  image.relocationBlocks);
+                  image.relocationBlocks, image.exceptionEntries);
     return text + line;
 }
 

@@ -25,6 +25,7 @@ struct WrittenImage {
     size_t importsByName = 0;
     size_t relocations = 0;
     size_t relocationBlocks = 0;
+    size_t exceptionEntries = 0;
 };
 
 // Throws ImageError (or velmark::TableError from the table) on anything that

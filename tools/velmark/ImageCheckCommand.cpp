@@ -1,6 +1,7 @@
 // velmark inspect FILE [--table FILE]
 #include "Command.h"
 #include "CommandError.h"
+#include "ExceptionTableReport.h"
 #include "FileIo.h"
 #include "ImageSummary.h"
 #include "TableSource.h"
@@ -31,6 +32,9 @@ int run(const Options& o) {
         throw CommandError(o.input + ": not a readable PE image: " + e.what());
     }
     writeSummary(std::cout, o.input, image);
+    std::vector<std::string> tableProblems = writeExceptionTable(std::cout, image);
+    if (!tableProblems.empty())
+        throw CommandError(o.input + ": the exception table is wrong", kExitCheckFailed, tableProblems);
     if (!isVelmarkImage(image)) {
         std::cout << "  not VELMARK.dll (its export directory names \"" << image.exportDllName
                   << "\"), so it is not checked against the export table\n";
