@@ -24,7 +24,7 @@ set(MODULE_CXX_FLAGS ${MODULE_ARCH_FLAGS} ${MODULE_FRAME_FLAGS} -std=c++17 -O2 -
     -fno-use-cxa-atexit -nostdlib -fno-short-enums -fshort-wchar -fno-common
     -fno-tree-loop-distribute-patterns -fno-strict-aliasing -ffunction-sections -fdata-sections
     -Wall -Wextra -Werror -g0
-    -I${CMAKE_SOURCE_DIR})
+    -I${CMAKE_SOURCE_DIR} -I${CMAKE_BINARY_DIR})
 
 set(MODULE_DIRS frame language banner audio shell)
 set(MODULE_SOURCES)
@@ -37,11 +37,12 @@ set(MODULE_OUT ${CMAKE_BINARY_DIR}/module)
 set(VELMARK_TABLE ${CMAKE_SOURCE_DIR}/exports/coredll.exports)
 set(FORWARDERS_ASM ${CMAKE_BINARY_DIR}/exports/forwarders.S)
 set(EXPORT_ROOTS ${CMAKE_BINARY_DIR}/exports/roots.ld)
+set(COREDLL_SLOTS_H ${CMAKE_BINARY_DIR}/exports/coredllSlots.h)
 
 add_custom_command(
-    OUTPUT ${FORWARDERS_ASM} ${EXPORT_ROOTS}
+    OUTPUT ${FORWARDERS_ASM} ${EXPORT_ROOTS} ${COREDLL_SLOTS_H}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/exports
-    COMMAND $<TARGET_FILE:exportgen> ${VELMARK_TABLE} ${FORWARDERS_ASM} ${EXPORT_ROOTS}
+    COMMAND $<TARGET_FILE:exportgen> ${VELMARK_TABLE} ${FORWARDERS_ASM} ${EXPORT_ROOTS} ${COREDLL_SLOTS_H}
     DEPENDS exportgen ${VELMARK_TABLE}
     COMMENT "Generating forwarders and import slots from the export table")
 
@@ -55,7 +56,7 @@ foreach(source ${MODULE_SOURCES} ${FORWARDERS_ASM})
         OUTPUT ${object}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${objectDir}
         COMMAND ${ARM_CXX} ${MODULE_CXX_FLAGS} -MD -MF ${object}.d -c ${source} -o ${object}
-        DEPENDS ${source}
+        DEPENDS ${source} ${COREDLL_SLOTS_H}
         DEPFILE ${object}.d
         COMMENT "Cross-compiling ${rel}")
     list(APPEND MODULE_OBJECTS ${object})

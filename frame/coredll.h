@@ -1,16 +1,22 @@
 // The COREDLL functions the module's own code calls. Each is reached through
-// the module's import slot for that function, which the build labels by
-// name from the export table, so an override that calls coredll::LoadStringW
-// reaches COREDLL and never the module's own export. A name the table does
-// not import leaves coredll_slot_<name> undefined and fails the link.
+// the module's import slot for that function, found by name in the index the
+// build generates from the export table, so an override that calls
+// coredll::LoadStringW reaches COREDLL and never the module's own export. A
+// name the table does not import is a compile error naming it. All slots are
+// reached from the one address of the IAT: one relocated word per function
+// that calls COREDLL, not one per slot it uses.
 #pragma once
 
+#include "exports/coredllSlots.h"
 #include "platform.h"
 
-#define COREDLL_FUNCTION(result, name, params)           \
-    extern "C" result(*coredll_slot_##name) params;       \
-    namespace coredll {                                   \
-    inline constexpr auto& name = coredll_slot_##name;    \
+extern "C" void* coredll_iat[];
+
+#define COREDLL_FUNCTION(result, name, params)                                         \
+    namespace coredll {                                                                \
+    using name##Function = result(*) params;                                           \
+    inline const name##Function& name =                                                \
+        reinterpret_cast<const name##Function&>(coredll_iat[coredll_slots::name]);     \
     }
 
 // Registry

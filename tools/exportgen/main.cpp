@@ -1,8 +1,9 @@
 // exportgen: checks the export table and writes the module's forwarders and
-// its COREDLL import slots as ARM assembly, and the list of exports the link
-// must keep when it drops unreferenced sections.
+// its COREDLL import slots as ARM assembly, the list of exports the link
+// must keep when it drops unreferenced sections, and the header giving the
+// module's code each import slot by the function's name.
 //
-//   exportgen TABLE OUT.S ROOTS.ld
+//   exportgen TABLE OUT.S ROOTS.ld SLOTS.h
 #include "ExportTable.h"
 #include "Forwarder.h"
 
@@ -13,9 +14,7 @@
 namespace {
 
 // Each slot is a word the loader fills with COREDLL's address for the function;
-// the image writer points the import table's IAT at this array. A slot is
-// labelled by ordinal for the writer and by name for the module's code
-// (frame/coredll.h), so a name the table does not import fails the link.
+// the image writer points the import table's IAT at this array.
 void writeImportSlots(std::ostream& out, const velmark::ExportTable& table) {
     out << "    .section .coredll_iat, \"aw\", %progbits\n"
            "    .p2align 2\n"
@@ -23,12 +22,7 @@ void writeImportSlots(std::ostream& out, const velmark::ExportTable& table) {
            "coredll_iat:\n";
     for (const velmark::ImportEntry& import : table.imports()) {
         std::string slot = velmark::ExportTable::importSlotSymbol(import.ordinal);
-        out << "    .global " << slot << "\n" << slot << ":\n";
-        if (velmark::ExportTable::isIdentifier(import.name)) {
-            std::string named = velmark::ExportTable::namedSlotSymbol(import.name);
-            out << "    .global " << named << "\n" << named << ":\n";
-        }
-        out << "    .word 0\n";
+        out << "    .global " << slot << "\n" << slot << ":\n    .word 0\n";
     }
     // The IAT, like the lookup table, ends in a zero word.
     out << "    .word 0\n    .global coredll_iat_end\ncoredll_iat_end:\n\n";
@@ -52,6 +46,17 @@ void writeForwarders(std::ostream& out, const velmark::ExportTable& table) {
     }
 }
 
+// Each import's index in the IAT by the function's name, for frame/coredll.h:
+// a name the table does not import is a compile error naming it. Decorated
+// names cannot be identifiers and are left out.
+void writeSlotIndexes(std::ostream& out, const velmark::ExportTable& table) {
+    out << "#pragma once\n\nnamespace coredll_slots {\nenum : unsigned {\n";
+    const std::vector<velmark::ImportEntry> imports = table.imports();
+    for (size_t i = 0; i < imports.size(); ++i)
+        if (velmark::ExportTable::isIdentifier(imports[i].name)) out << "    " << imports[i].name << " = " << i << ",\n";
+    out << "};\n}  // namespace coredll_slots\n";
+}
+
 // Every export is a root of the link's section garbage collection.
 void writeRoots(std::ostream& out, const velmark::ExportTable& table) {
     for (const velmark::ExportEntry& row : table.rows())
@@ -70,19 +75,22 @@ bool writeFile(const char* path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::cerr << "usage: exportgen TABLE OUT.S ROOTS.ld\n";
+    if (argc != 5) {
+        std::cerr << "usage: exportgen TABLE OUT.S ROOTS.ld SLOTS.h\n";
         return 2;
     }
     try {
         velmark::ExportTable table = velmark::ExportTable::load(argv[1]);
-        std::ostringstream assembly, roots;
+        std::ostringstream assembly, roots, slots;
         assembly << "@ Generated from " << argv[1] << " by exportgen; do not edit.\n";
         writeImportSlots(assembly, table);
         writeForwarders(assembly, table);
         roots << "/* Generated from " << argv[1] << " by exportgen; do not edit. */\n";
         writeRoots(roots, table);
-        if (!writeFile(argv[2], assembly.str()) || !writeFile(argv[3], roots.str())) return 1;
+        slots << "// Generated from " << argv[1] << " by exportgen; do not edit.\n";
+        writeSlotIndexes(slots, table);
+        if (!writeFile(argv[2], assembly.str()) || !writeFile(argv[3], roots.str()) || !writeFile(argv[4], slots.str()))
+            return 1;
     } catch (const velmark::TableError& e) {
         std::cerr << e.what();
         return 1;

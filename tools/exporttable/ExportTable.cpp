@@ -248,10 +248,6 @@ std::string ExportTable::importSlotSymbol(uint16_t ordinal) {
     return "coredll_iat_" + std::to_string(ordinal);
 }
 
-std::string ExportTable::namedSlotSymbol(const std::string& name) {
-    return "coredll_slot_" + name;
-}
-
 bool ExportTable::isIdentifier(std::string_view name) {
     auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
     if (name.empty() || !letter(name[0])) return false;

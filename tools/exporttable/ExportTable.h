@@ -59,8 +59,6 @@ public:
     static std::string exportSymbol(const ExportEntry& row);
     // Symbol of the IAT slot bound to COREDLL's function for this ordinal.
     static std::string importSlotSymbol(uint16_t ordinal);
-    // The same slot's symbol by the function's name, for the module's code.
-    static std::string namedSlotSymbol(const std::string& name);
     // Whether a name can be a C++ identifier (decorated names cannot).
     static bool isIdentifier(std::string_view name);
 
