@@ -1,6 +1,8 @@
 // What can go wrong on the bench, and the exceptions that carry it.
 #pragma once
 
+#include "Hex.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -66,6 +68,7 @@ public:
     using std::logic_error::logic_error;
 };
 
-std::string hex(uint32_t value);
+// "0x0000ABCD": addresses in bench messages always show eight digits.
+inline std::string hex(uint32_t value) { return velmark::hex(value, 8); }
 
 }  // namespace bench

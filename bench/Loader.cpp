@@ -1,5 +1,7 @@
 #include "bench/Loader.h"
 
+#include "DllNames.h"
+
 #include "PeImage.h"
 #include "bench/Fake.h"
 #include "bench/Fault.h"
@@ -118,7 +120,7 @@ void bindImports(const pe::Image& image, uint32_t base, Memory& memory, const Fa
     for (const pe::ImportedLibrary& library : image.imports) {
         if (library.dllName.size() > kMaxImportNameLength)
             throw LoadRefused("imported DLL name " + library.dllName + " is longer than 32 characters");
-        if (!sameName(library.dllName, "COREDLL.dll"))
+        if (!sameName(library.dllName, velmark::kCoredllDllName))
             throw LoadRefused("imports from " + library.dllName + "; only COREDLL.dll is there to bind to");
         if (library.lookupTableRva == 0)
             throw LoadRefused("the import of COREDLL.dll has no lookup table (OriginalFirstThunk)");

@@ -27,12 +27,6 @@ const char* rightsName(uint32_t rights) {
 
 }  // namespace
 
-std::string hex(uint32_t value) {
-    char text[16];
-    snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
-
 Memory::Memory(uc_struct* uc) : uc_(uc) {}
 
 void Memory::map(uint32_t start, uint32_t size, uint32_t rights, Owner owner, std::string label) {

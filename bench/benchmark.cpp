@@ -3,47 +3,19 @@
 // image cannot be loaded or a forwarded call faults.
 //
 //   benchmark [VELMARK.dll]
-#include "ArmFrames.h"
 #include "ExportTable.h"
+#include "ImageSummary.h"
 #include "PeImage.h"
 #include "bench/Bench.h"
-#include "tests/rules/bitmapFiles.h"
+#include "bench/bitmapFiles.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <map>
 
 namespace {
-
-void printImage(const std::string& path, const pe::Image& image) {
-    std::printf("image %s\n", path.c_str());
-    std::printf("  file size        %zu bytes\n", image.file.size());
-    std::printf("  SizeOfImage      %u bytes (0x%X)\n", image.sizeOfImage, image.sizeOfImage);
-    std::printf("  preferred base   0x%08X\n", image.imageBase);
-    std::printf("  sections\n");
-    for (const pe::Section& s : image.sections)
-        std::printf("    %-8s RVA 0x%05X  virtual %6u  raw %6u  %s%s%s\n", s.name.c_str(), s.virtualAddress,
-                    s.virtualSize, s.rawSize, s.characteristics & pe::kSectionExecute ? "x" : "-",
-                    s.characteristics & pe::kSectionWrite ? "w" : "-",
-                    s.characteristics & pe::kSectionDiscardable ? " discardable" : "");
-    std::map<uint16_t, size_t> types;
-    for (const pe::BaseRelocation& r : image.relocations) ++types[r.type];
-    std::printf("  base relocations %zu", image.relocations.size());
-    for (auto [type, count] : types) std::printf("  (type %u: %zu)", type, count);
-    std::printf("\n");
-    for (const pe::ImportedLibrary& library : image.imports) {
-        size_t byName = 0;
-        for (const pe::Import& i : library.entries) byName += !i.byOrdinal;
-        std::printf("  imports          %zu from %s (%zu by ordinal, %zu by name)\n", library.entries.size(),
-                    library.dllName.c_str(), library.entries.size() - byName, byName);
-    }
-    std::printf("  exports          %zu names in %zu address slots\n", image.namedExports.size(),
-                image.exportAddresses.size());
-    const pe::DataDirectory& exceptions = image.directories[pe::kDirException];
-    std::printf("  exception table  %u bytes, %u entries\n", exceptions.size,
-                exceptions.size / pe::arm::kRuntimeFunctionSize);
-}
 
 // Redirected LoadStringW: module instructions for a string the language
 // module has (one COREDLL call) and for one it lacks (the host answers on
@@ -205,18 +177,11 @@ void printCapture(const pe::Image& image, const std::string& imagePath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef BENCH_DEFAULT_IMAGE
     std::string path = argc > 1 ? argv[1] : BENCH_DEFAULT_IMAGE;
-#else
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: benchmark VELMARK.dll\n");
-        return 2;
-    }
-    std::string path = argv[1];
-#endif
     try {
         pe::Image image = pe::readImageFile(path);
-        printImage(path, image);
+        pe::writeSummary(std::cout, path, image);
+        std::cout.flush();
 
         bench::Bench device;
         device.load(image, bench::Bench::kDefaultBase);

@@ -74,25 +74,27 @@ add_custom_command(
 add_custom_target(velmark_elf DEPENDS ${VELMARK_ELF})
 
 set(VELMARK_DLL ${CMAKE_BINARY_DIR}/VELMARK.dll)
-if(TARGET imagewriter)
-    add_custom_command(
-        OUTPUT ${VELMARK_DLL}
-        COMMAND $<TARGET_FILE:imagewriter> ${VELMARK_ELF} ${VELMARK_TABLE} ${VELMARK_DLL}
-        DEPENDS imagewriter ${VELMARK_ELF} ${VELMARK_TABLE}
-        COMMENT "Writing VELMARK.dll")
-    # Every build checks the image it wrote against the table; the stamp
-    # exists only once the check has passed, so a failed check runs again.
-    set(VELMARK_DLL_CHECKS)
-    if(EXISTS ${CMAKE_SOURCE_DIR}/tools/velmark/CMakeLists.txt)
-        set(VELMARK_DLL_CHECKS ${CMAKE_BINARY_DIR}/VELMARK.dll.inspected)
-        add_custom_command(
-            OUTPUT ${VELMARK_DLL_CHECKS}
-            COMMAND $<TARGET_FILE:velmark> inspect ${VELMARK_DLL} --table ${VELMARK_TABLE}
-            COMMAND ${CMAKE_COMMAND} -E touch ${VELMARK_DLL_CHECKS}
-            DEPENDS velmark ${VELMARK_DLL} ${VELMARK_TABLE}
-            COMMENT "Inspecting VELMARK.dll against the export table")
-    endif()
-    add_custom_target(velmark_dll ALL DEPENDS ${VELMARK_DLL} ${VELMARK_DLL_CHECKS})
-else()
-    add_custom_target(velmark_dll ALL DEPENDS ${VELMARK_ELF})
-endif()
+add_custom_command(
+    OUTPUT ${VELMARK_DLL}
+    COMMAND $<TARGET_FILE:imagewriter> ${VELMARK_ELF} ${VELMARK_TABLE} ${VELMARK_DLL}
+    DEPENDS imagewriter ${VELMARK_ELF} ${VELMARK_TABLE}
+    COMMENT "Writing VELMARK.dll")
+# Every build checks the image it wrote against the table; the stamp
+# exists only once the check has passed, so a failed check runs again.
+set(VELMARK_DLL_CHECKS ${CMAKE_BINARY_DIR}/VELMARK.dll.inspected)
+add_custom_command(
+    OUTPUT ${VELMARK_DLL_CHECKS}
+    COMMAND $<TARGET_FILE:velmark> inspect ${VELMARK_DLL} --table ${VELMARK_TABLE}
+    COMMAND ${CMAKE_COMMAND} -E touch ${VELMARK_DLL_CHECKS}
+    DEPENDS velmark ${VELMARK_DLL} ${VELMARK_TABLE}
+    COMMENT "Inspecting VELMARK.dll against the export table")
+add_custom_target(velmark_dll ALL DEPENDS ${VELMARK_DLL} ${VELMARK_DLL_CHECKS})
+
+# The module's pure rules, built for the host: the tests and the velmark
+# command use the same code the device runs.
+add_library(module_rules STATIC
+    ${CMAKE_SOURCE_DIR}/language/languageModuleName.cpp
+    ${CMAKE_SOURCE_DIR}/banner/bannerLayout.cpp
+    ${CMAKE_SOURCE_DIR}/banner/bannerFile.cpp
+    ${CMAKE_SOURCE_DIR}/audio/duplicateSamples.cpp)
+target_include_directories(module_rules PUBLIC ${CMAKE_SOURCE_DIR})

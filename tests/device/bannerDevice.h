@@ -5,7 +5,7 @@
 
 #include "bench/Bench.h"
 #include "bench/Utf16.h"
-#include "rules/bitmapFiles.h"
+#include "bench/bitmapFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "bitmapFiles.h"
+#include "bench/bitmapFiles.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "ExportTable.h"
 #include "bench/FakeDrawing.h"
-#include "tests/rules/bitmapFiles.h"
+#include "bench/bitmapFiles.h"
 
 #include <gtest/gtest.h>
 #include <png.h>

@@ -1,5 +1,7 @@
 #include "ExportTable.h"
 
+#include "Problems.h"
+
 #include <algorithm>
 #include <fstream>
 #include <map>
@@ -17,20 +19,7 @@ struct Expectations {
     int runsLine = 0;
 };
 
-class Problems {
-public:
-    explicit Problems(std::string path) : path_(std::move(path)) {}
-    void add(int line, const std::string& message) {
-        text_ += path_ + ":" + std::to_string(line) + ": " + message + "\n";
-    }
-    void raiseIfAny() const {
-        if (!text_.empty()) throw TableError(text_);
-    }
-
-private:
-    std::string path_;
-    std::string text_;
-};
+using TableProblems = Problems<TableError>;
 
 std::vector<std::string> splitWords(const std::string& line) {
     std::istringstream in(line);
@@ -53,7 +42,7 @@ bool validExportName(const std::string& name) {
 }
 
 void parseExpectation(const std::vector<std::string>& words, int line, Expectations& expect,
-                      Problems& problems) {
+                      TableProblems& problems) {
     if (words.size() >= 3 && words[1] == "runs") {
         expect.runsLine = line;
         for (size_t i = 2; i < words.size(); ++i) {
@@ -88,7 +77,7 @@ bool parseDisposition(const std::string& word, Disposition& d) {
 }
 
 void parseRow(const std::vector<std::string>& words, int line, std::vector<ExportEntry>& rows,
-              Problems& problems) {
+              TableProblems& problems) {
     ExportEntry row;
     row.line = line;
     long ordinal = 0;
@@ -124,7 +113,7 @@ void parseRow(const std::vector<std::string>& words, int line, std::vector<Expor
     rows.push_back(row);
 }
 
-void checkUnique(const std::vector<ExportEntry>& rows, Problems& problems) {
+void checkUnique(const std::vector<ExportEntry>& rows, TableProblems& problems) {
     std::map<uint16_t, int> ordinals;
     std::map<std::string, int> names;
     for (const ExportEntry& row : rows) {
@@ -153,7 +142,7 @@ long countOf(const std::vector<ExportEntry>& rows, const std::string& what) {
 }
 
 void checkExpectations(const std::vector<ExportEntry>& rows, const Expectations& expect,
-                       Problems& problems) {
+                       TableProblems& problems) {
     for (const auto& count : expect.counts) {
         long actual = countOf(rows, count.what);
         if (actual < 0)
@@ -191,7 +180,7 @@ const char* dispositionName(Disposition d) {
 }
 
 ExportTable ExportTable::parse(std::string_view text, const std::string& path) {
-    Problems problems(path);
+    TableProblems problems(path);
     Expectations expect;
     ExportTable table;
     std::istringstream in{std::string(text)};

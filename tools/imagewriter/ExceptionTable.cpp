@@ -3,7 +3,6 @@
 #include "ByteOrder.h"
 #include "ImageError.h"
 #include "Layout.h"
-#include "Problems.h"
 
 #include <algorithm>
 #include <map>

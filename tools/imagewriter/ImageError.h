@@ -2,6 +2,9 @@
 // and the structure at fault. Nothing is written when it is thrown.
 #pragma once
 
+#include "Hex.h"
+#include "Problems.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -13,7 +16,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// "0x1A2B", the form every message gives addresses in.
-std::string hex(uint64_t value);
+using velmark::hex;
+
+// Every problem of one check, raised together as one ImageError. A broken
+// link can fail every one of 1675 exports; the first 40 say why.
+class Problems : public velmark::Problems<ImageError> {
+public:
+    explicit Problems(std::string path) : velmark::Problems<ImageError>(std::move(path), 40) {}
+};
 
 }  // namespace imagewriter

@@ -11,7 +11,6 @@
 #include "ModuleCheck.h"
 #include "ModuleSymbols.h"
 #include "PeFormat.h"
-#include "Problems.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -141,29 +140,6 @@ WrittenImage buildImage(const ElfFile& elf, const velmark::ExportTable& table) {
     image.relocationBlocks = relocations.blockCount();
     image.exceptionEntries = exceptions.functions().size();
     return image;
-}
-
-std::string summarize(const WrittenImage& image) {
-    char line[256];
-    std::string text;
-    std::snprintf(line, sizeof line, "%s: image size 0x%X, file size 0x%X\n", kExportDllName,
-                  image.layout.imageSize(), image.layout.fileSize());
-    text += line;
-    text += "  section  RVA         virtual     raw\n";
-    for (const OutputSection& s : image.layout.sections()) {
-        std::snprintf(line, sizeof line, "  %-8s 0x%08X  0x%08X  0x%08X\n", s.name.c_str(), s.rva, s.virtualSize,
-                      s.rawSize);
-        text += line;
-    }
-    std::snprintf(line, sizeof line,
-                  "  exports: %zu names in %zu address slots\n"
-                  "  imports: %zu from %s (%zu by ordinal, %zu by name)\n"
-                  "  base relocations: %zu in %zu blocks\n"
-                  "  exception table: %zu functions with a frame\n",
-                  image.exportNames, image.exportSlots, image.imports, kImportDllName,
-                  image.imports - image.importsByName, image.importsByName, image.relocations,
-                  image.relocationBlocks, image.exceptionEntries);
-    return text + line;
 }
 
 }  // namespace imagewriter

@@ -3,6 +3,7 @@
 // headers and contents in one pass.
 #pragma once
 
+#include "DllNames.h"
 #include "ElfFile.h"
 #include "ExportTable.h"
 #include "Layout.h"
@@ -13,8 +14,8 @@
 
 namespace imagewriter {
 
-constexpr const char* kExportDllName = "VELMARK.dll";
-constexpr const char* kImportDllName = "COREDLL.dll";
+constexpr const char* kExportDllName = velmark::kVelmarkDllName;
+constexpr const char* kImportDllName = velmark::kCoredllDllName;
 
 struct WrittenImage {
     std::vector<uint8_t> bytes;
@@ -31,9 +32,5 @@ struct WrittenImage {
 // Throws ImageError (or velmark::TableError from the table) on anything that
 // would make the image wrong.
 WrittenImage buildImage(const ElfFile& elf, const velmark::ExportTable& table);
-
-// A few lines for the build log: sizes of the image and of each section, and
-// the counts of exports, imports and base relocations.
-std::string summarize(const WrittenImage& image);
 
 }  // namespace imagewriter

@@ -1,6 +1,6 @@
 #include "ModuleCheck.h"
 
-#include "Problems.h"
+#include "ImageError.h"
 
 namespace imagewriter {
 namespace {

@@ -1,7 +1,7 @@
 #include "ModuleSymbols.h"
 
 #include "Layout.h"
-#include "Problems.h"
+#include "ImageError.h"
 
 namespace imagewriter {
 namespace {

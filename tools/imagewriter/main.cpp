@@ -7,7 +7,9 @@
 #include "ElfFile.h"
 #include "ExportTable.h"
 #include "ImageError.h"
+#include "ImageSummary.h"
 #include "ImageWriter.h"
+#include "PeImage.h"
 
 #include <cstdio>
 #include <fstream>
@@ -40,7 +42,7 @@ int main(int argc, char** argv) {
         velmark::ExportTable table = velmark::ExportTable::load(argv[2]);
         imagewriter::WrittenImage image = imagewriter::buildImage(elf, table);
         writeFile(outPath, image.bytes);
-        std::cout << imagewriter::summarize(image);
+        pe::writeSummary(std::cout, outPath, pe::readImage(image.bytes));
         return 0;
     } catch (const std::exception& e) {
         std::string message = e.what();

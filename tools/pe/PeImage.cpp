@@ -1,5 +1,7 @@
 #include "PeImage.h"
 
+#include "Hex.h"
+
 #include "ByteOrder.h"
 #include "PeFormat.h"
 
@@ -14,11 +16,7 @@ namespace {
 
 using namespace format;
 
-std::string hex(uint64_t value) {
-    std::ostringstream out;
-    out << "0x" << std::hex << std::uppercase << value;
-    return out.str();
-}
+using velmark::hex;
 
 [[noreturn]] void fail(const std::string& message) {
     throw PeFormatError(message);

@@ -31,7 +31,7 @@ int run(const Options& o) {
     } catch (const pe::PeFormatError& e) {
         throw CommandError(o.input + ": not a readable PE image: " + e.what());
     }
-    writeSummary(std::cout, o.input, image);
+    pe::writeSummary(std::cout, o.input, image);
     std::vector<std::string> tableProblems = writeExceptionTable(std::cout, image);
     if (!tableProblems.empty())
         throw CommandError(o.input + ": the exception table is wrong", kExitCheckFailed, tableProblems);

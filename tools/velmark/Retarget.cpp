@@ -1,5 +1,8 @@
 #include "Retarget.h"
 
+#include "DllNames.h"
+#include "Hex.h"
+
 #include "ByteOrder.h"
 #include "ImageOffsets.h"
 #include "PeFormat.h"
@@ -10,8 +13,8 @@
 namespace velmark::cli {
 namespace {
 
-const std::string kCoredll = "COREDLL.dll";
-const std::string kVelmark = "VELMARK.dll";
+const std::string kCoredll = velmark::kCoredllDllName;
+const std::string kVelmark = velmark::kVelmarkDllName;
 
 bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -21,11 +24,7 @@ bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
     return true;
 }
 
-std::string hex(uint32_t value) {
-    std::ostringstream out;
-    out << "0x" << std::hex << std::uppercase << value;
-    return out.str();
-}
+using velmark::hex;
 
 pe::Image readOrRefuse(std::vector<uint8_t> file) {
     try {

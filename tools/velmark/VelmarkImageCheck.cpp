@@ -1,6 +1,8 @@
 #include "VelmarkImageCheck.h"
 
 #include "ByteOrder.h"
+#include "DllNames.h"
+#include "Hex.h"
 #include "Forwarder.h"
 #include "PeFormat.h"
 
@@ -12,14 +14,9 @@
 namespace velmark::cli {
 namespace {
 
-const char* const kVelmarkName = "VELMARK.dll";
-const char* const kCoredllName = "COREDLL.dll";
-
-std::string hex(uint32_t value) {
-    std::ostringstream out;
-    out << "0x" << std::hex << std::uppercase << value;
-    return out.str();
-}
+const char* const kVelmarkName = velmark::kVelmarkDllName;
+const char* const kCoredllName = velmark::kCoredllDllName;
+using velmark::hex;
 
 std::string label(const velmark::ExportEntry& row) {
     return "ordinal " + std::to_string(row.ordinal) + " " + row.name;

@@ -1,5 +1,7 @@
-// The human-readable report of `velmark inspect`: what any PE image is
-// (machine, subsystem, sections) and what it exports and imports.
+// The human-readable summary of a PE image, the same wherever it is shown
+// (the image writer's log, `velmark inspect`, the benchmark): what the image
+// is (machine, subsystem, size, sections), what it exports and imports, its
+// base relocations and exception table.
 #pragma once
 
 #include "PeImage.h"
@@ -7,7 +9,7 @@
 #include <ostream>
 #include <string>
 
-namespace velmark::cli {
+namespace pe {
 
 std::string machineName(uint16_t machine);
 std::string subsystemName(uint16_t subsystem);
@@ -15,4 +17,4 @@ std::string sectionFlags(uint32_t characteristics);
 
 void writeSummary(std::ostream& out, const std::string& path, const pe::Image& image);
 
-}  // namespace velmark::cli
+}  // namespace pe

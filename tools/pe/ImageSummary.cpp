@@ -1,19 +1,14 @@
 #include "ImageSummary.h"
 
+#include "ArmFrames.h"
+#include "Hex.h"
 #include "PeFormat.h"
 
 #include <cstdio>
 
-namespace velmark::cli {
-namespace {
+namespace pe {
 
-std::string hex(uint32_t value, int width = 0) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*X", width, value);
-    return text;
-}
-
-}  // namespace
+using velmark::hex;
 
 std::string machineName(uint16_t machine) {
     switch (machine) {
@@ -46,13 +41,13 @@ std::string sectionFlags(uint32_t c) {
     auto add = [&](uint32_t bit, const char* name) {
         if (c & bit) flags += (flags.empty() ? "" : " ") + std::string(name);
     };
-    add(pe::kSectionCode, "code");
-    add(pe::kSectionInitializedData, "data");
-    add(pe::kSectionUninitializedData, "bss");
-    add(pe::kSectionDiscardable, "discardable");
-    add(pe::kSectionExecute, "execute");
-    add(pe::kSectionRead, "read");
-    add(pe::kSectionWrite, "write");
+    add(kSectionCode, "code");
+    add(kSectionInitializedData, "data");
+    add(kSectionUninitializedData, "bss");
+    add(kSectionDiscardable, "discardable");
+    add(kSectionExecute, "execute");
+    add(kSectionRead, "read");
+    add(kSectionWrite, "write");
     return flags.empty() ? "-" : flags;
 }
 
@@ -65,6 +60,7 @@ void writeSummary(std::ostream& out, const std::string& path, const pe::Image& i
         << image.subsystemMajor << "." << image.subsystemMinor << "\n"
         << "  image base   " << hex(image.imageBase) << ", size " << hex(image.sizeOfImage) << ", entry point RVA "
         << hex(image.entryPointRva) << "\n"
+        << "  file size    " << image.file.size() << " bytes\n"
         << "  sections     " << image.sections.size() << "\n";
     for (const pe::Section& s : image.sections) {
         char line[160];
@@ -92,6 +88,10 @@ void writeSummary(std::ostream& out, const std::string& path, const pe::Image& i
             << " by ordinal, " << byName << " by name)\n";
     }
     out << "  relocations  " << image.relocations.size() << " in " << image.relocationBlocks.size() << " blocks\n";
+    const DataDirectory& exceptions = image.directories[kDirException];
+    if (exceptions.rva)
+        out << "  exceptions   " << exceptions.size / arm::kRuntimeFunctionSize << " entries, " << exceptions.size
+            << " bytes\n";
 }
 
-}  // namespace velmark::cli
+}  // namespace pe

@@ -1,4 +1,4 @@
-// Bitmap files built in memory for the banner tests.
+// Bitmap files built in memory, for the banner tests and the benchmark.
 #pragma once
 
 #include <cstdint>
