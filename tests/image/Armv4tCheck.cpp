@@ -45,40 +45,51 @@ bool isArmv4tMnemonic(const std::string& mnemonic) {
     return false;
 }
 
-std::vector<std::string> instructionsBeyondArmv4t(const std::string& disassembly) {
+namespace {
+
+struct Instruction {
+    std::string address, encoding, mnemonic, gap, operands;
+};
+
+// The instruction lines of `objdump -d` output that `keep` selects, each as
+// "address: encoding mnemonic operands".
+template <typename Keep>
+std::vector<std::string> instructionsWhere(const std::string& disassembly, Keep keep) {
     // "10001000:\te59fc000 \tldr\tip, [pc]..." -- address, encoding, mnemonic.
-    static const std::regex line(R"(^\s*([0-9a-f]+):\t([0-9a-f ]+?)\s*\t(\S+)(.*)$)");
+    static const std::regex line(R"(^\s*([0-9a-f]+):\t([0-9a-f ]+?)\s*\t(\S+)(\s*)(.*)$)");
     std::vector<std::string> found;
     std::istringstream in(disassembly);
     for (std::string text; std::getline(in, text);) {
         std::smatch m;
         if (!std::regex_match(text, m, line)) continue;
-        std::string encoding = m[2], mnemonic = m[3];
-        if (mnemonic[0] == '.') continue;  // .word and friends: data in a literal pool
-        bool thumb = encoding.size() != 8;  // 16-bit encodings, or two halves of a 32-bit Thumb one
-        // "nop" is mov r0, r0 on ARMv4T; the encoding 0xe320f000 is the ARMv6K hint.
-        bool v4Nop = mnemonic == "nop" && encoding == "e1a00000";
-        if (thumb || (!v4Nop && !isArmv4tMnemonic(mnemonic))) found.push_back(m[1].str() + ": " + encoding + " " + mnemonic + m[4].str());
+        Instruction i{m[1], m[2], m[3], m[4], m[5]};
+        if (keep(i)) found.push_back(i.address + ": " + i.encoding + " " + i.mnemonic + i.gap + i.operands);
     }
     return found;
 }
 
+bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+}  // namespace
+
+std::vector<std::string> instructionsBeyondArmv4t(const std::string& disassembly) {
+    return instructionsWhere(disassembly, [](const Instruction& i) {
+        if (i.mnemonic[0] == '.') return false;  // .word and friends: data in a literal pool
+        bool thumb = i.encoding.size() != 8;    // 16-bit encodings, or two halves of a 32-bit Thumb one
+        // "nop" is mov r0, r0 on ARMv4T; the encoding 0xe320f000 is the ARMv6K hint.
+        bool v4Nop = i.mnemonic == "nop" && i.encoding == "e1a00000";
+        return thumb || (!v4Nop && !isArmv4tMnemonic(i.mnemonic));
+    });
+}
+
 std::vector<std::string> returnsWithoutBx(const std::string& disassembly) {
-    static const std::regex line(R"(^\s*[0-9a-f]+:\t[0-9a-f ]+?\s*\t(\S+)\t(.*)$)");
     static const std::regex listWithPc(R"(\{[^}]*\bpc\})");
-    std::vector<std::string> found;
-    std::istringstream in(disassembly);
-    for (std::string text; std::getline(in, text);) {
-        std::smatch m;
-        if (!std::regex_match(text, m, line)) continue;
-        const std::string mnemonic = m[1], operands = m[2];
-        bool multiple = mnemonic.rfind("ldm", 0) == 0 || mnemonic.rfind("pop", 0) == 0;
-        bool intoPc = multiple ? std::regex_search(operands, listWithPc)
-                               : (mnemonic.rfind("mov", 0) == 0 && operands.rfind("pc, lr", 0) == 0) ||
-                                     (mnemonic.rfind("ldr", 0) == 0 && operands.rfind("pc, [sp], #4", 0) == 0);
-        if (intoPc) found.push_back(text);
-    }
-    return found;
+    return instructionsWhere(disassembly, [](const Instruction& i) {
+        if (startsWith(i.mnemonic, "ldm") || startsWith(i.mnemonic, "pop"))
+            return std::regex_search(i.operands, listWithPc);
+        return (startsWith(i.mnemonic, "mov") && startsWith(i.operands, "pc, lr")) ||
+               (startsWith(i.mnemonic, "ldr") && startsWith(i.operands, "pc, [sp], #4"));
+    });
 }
 
 std::vector<std::string> thumbMappingSymbols(const std::string& symbolTable) {
