@@ -1,17 +1,14 @@
 #include "ExceptionTableReport.h"
 
 #include "ArmFrames.h"
+#include "Hex.h"
 
 #include <cstdio>
 
 namespace velmark::cli {
 namespace {
 
-std::string hexWord(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
+std::string hexWord(uint32_t value) { return velmark::hex(value, 8); }
 
 }  // namespace
 
