@@ -86,7 +86,8 @@ TEST(LanguageModuleDevice, ExtractTranslateBuildThenTheDeviceServesTheTranslatio
     fs::path dir = fs::temp_directory_path() / ("velmark-mui-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     std::string res = (dir / "app.res").string(), exe = (dir / "app.exe").string();
-    std::string command = std::string(LLVM_RC) + " -no-preprocess -fo " + res + " " + APP_RC;
+    std::string rc = APP_RC;
+    std::string command = std::string(LLVM_RC) + " -no-preprocess -I " + rc.substr(0, rc.rfind('/')) + " -fo " + res + " " + rc;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     std::vector<uint8_t> app = mui::writeApplicationImage(mui::parseResFile(readFile(res)));
     std::ofstream(exe, std::ios::binary).write(reinterpret_cast<const char*>(app.data()), long(app.size()));
@@ -155,6 +156,13 @@ TEST(LanguageModuleDevice, ExtractTranslateBuildThenTheDeviceServesTheTranslatio
     EXPECT_EQ(dialog.caption, u"Über");
     EXPECT_EQ(dialog.items[1].title.text, u"Gut");
     EXPECT_EQ(dialog.items[0].title.text, u"Version 1.0");
+
+    // The untranslated bitmap, from the module's image (its copy of the host's).
+    uint32_t bitmap = bench.call("LoadBitmapW", {host, 400});
+    ASSERT_NE(fake.gdi().surfaceOf(bitmap), nullptr);
+    EXPECT_EQ(fake.gdi().surfaceOf(bitmap)->at(1, 0), 0x00FF00u);
+    EXPECT_EQ(fake.gdi().surfaceOf(bitmap)->at(0, 1), 0xFF0000u);
+    EXPECT_EQ(fake.callsTo("LoadBitmapW").at(0).args[0], languageModule);
 
     // Raw data reached the same way reads the host's bytes in the module.
     uint32_t raw = bench.call("LoadResource", {host, bench.call("FindResourceW", {host, 7, 10})});
