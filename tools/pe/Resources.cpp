@@ -42,6 +42,7 @@ public:
         // on what it covers) but never past the section's file data.
         base_ = image.file.data() + section->rawOffset + within;
         size_ = backed - within;
+        nameBudget_ = 16 * size_ + (1u << 20);
     }
 
     const uint8_t* at(uint64_t offset, uint64_t length, const std::string& what) const {
@@ -110,6 +111,14 @@ public:
             path.size = loadLe32(data + 4);
             path.codePage = loadLe32(data + 8);
             checkData(path, target);
+            // Entries may share one long name; the copies the leaves carry
+            // are held to a multiple of the section's size (and a megabyte).
+            uint64_t nameBytes = 2 * (path.type.name.size() + path.name.name.size());
+            if (nameBytes > nameBudget_)
+                throw PeFormatError("resource names of the leaf at directory offset " + hex(target) +
+                                    " exceed what a resource section of " + std::to_string(size_) +
+                                    " bytes can name");
+            nameBudget_ -= nameBytes;
             out.push_back(path);
         }
     }
@@ -130,6 +139,7 @@ private:
     const Image& image_;
     const uint8_t* base_ = nullptr;
     uint64_t size_ = 0;
+    uint64_t nameBudget_ = 0;
     std::set<uint32_t> visited_;
 };
 

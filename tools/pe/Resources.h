@@ -32,7 +32,8 @@ struct Resource {
 // Every leaf of the image's resource directory (types, names/ids, languages),
 // in directory order; empty when the image has none. A malformed directory
 // throws PeFormatError naming the offset. Each directory table may be
-// reached only once, so the result never outgrows the file.
+// reached only once and the names the leaves carry are held to a multiple of
+// the section's size, so the result never outgrows the file.
 std::vector<Resource> readResources(const Image& image);
 
 // The resource's bytes as they lie in the file.
