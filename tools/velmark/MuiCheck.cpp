@@ -48,6 +48,13 @@ std::optional<std::vector<uint8_t>> moduleTail(const pe::Image& module, uint32_t
     return moduleBytes(module, rva, end - rva);
 }
 
+// A dialog's caption and control texts: what a translation changes.
+std::vector<std::u16string> textsOf(const mui::Dialog& dialog) {
+    std::vector<std::u16string> texts{dialog.caption};
+    for (const mui::DialogItem& item : dialog.items) texts.push_back(item.title.text);
+    return texts;
+}
+
 }  // namespace
 
 ModuleCheck checkLanguageModule(const pe::Image& host, const ApplicationResources& app, const pe::Image& module,
@@ -127,7 +134,7 @@ ModuleCheck checkLanguageModule(const pe::Image& host, const ApplicationResource
                 check.problems.push_back(where + ": the module's template there has " +
                                          std::to_string(theirs.items.size()) + " controls, the host's " +
                                          std::to_string(ours.items.size()));
-            else if (mui::writeDialog(theirs) != hostBytes)
+            else if (textsOf(theirs) != textsOf(ours))
                 dialogsTranslated.push_back(pe::describe(r.name));
         } catch (const mui::ResourceFormatError& e) {
             check.problems.push_back(where + ": no dialog template at that offset in the module (" + e.what() + ")");
