@@ -17,6 +17,7 @@ constexpr uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
 constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr uint32_t ERROR_MOD_NOT_FOUND = 126;
+constexpr uint32_t ERROR_BAD_EXE_FORMAT = 193;
 constexpr uint32_t ERROR_MORE_DATA = 234;
 constexpr uint32_t ERROR_INVALID_ADDRESS = 487;
 constexpr uint32_t ERROR_FILE_INVALID = 1006;

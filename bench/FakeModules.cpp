@@ -1,7 +1,10 @@
 #include "bench/FakeModules.h"
 
 #include "bench/Fake.h"
+#include "bench/Fault.h"
 #include "bench/Utf16.h"
+
+#include "PeImage.h"
 
 namespace bench {
 namespace {
@@ -117,22 +120,38 @@ void defineModules(FakeCoredll& fake) {
     });
 
     // LoadLibraryW(lpLibFileName): null unless the file exists; a library
-    // loaded again gets the same handle and one more reference.
+    // loaded again gets the same handle and one more reference. A file that
+    // is a PE image is mapped as the loader would, and its resources are
+    // served from there; one the loader refuses fails the load.
     fake.define("LoadLibraryW", 1, Outcome::returns(0).withLastError(ERROR_MOD_NOT_FOUND),
-                [&modules, &memory](CallContext& call) -> uint32_t {
+                [&fake, &modules, &memory](CallContext& call) -> uint32_t {
         if (!call.arg(0)) {
             call.setLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
         uint32_t handle = modules.load(memory.readWString(call.arg(0)));
-        if (!handle) call.setLastError(ERROR_MOD_NOT_FOUND);
+        if (!handle) {
+            call.setLastError(ERROR_MOD_NOT_FOUND);
+            return 0;
+        }
+        const VirtualFile* file = fake.files().find(*modules.pathOf(handle));
+        if (file && !fake.resources().imageOf(handle)) {
+            try {
+                fake.resources().mapLibraryImage(handle, file->bytes, fake);
+            } catch (const LoadRefused&) {
+                modules.free(handle);
+                call.setLastError(ERROR_BAD_EXE_FORMAT);
+                return 0;
+            }
+        }
         return handle;
     });
 
     // FreeLibrary(hLibModule)
     fake.define("FreeLibrary", 1, Outcome::returns(0).withLastError(ERROR_INVALID_HANDLE),
-                [&modules](CallContext& call) -> uint32_t {
+                [&fake, &modules](CallContext& call) -> uint32_t {
         uint32_t result = modules.free(call.arg(0)) ? 1 : 0;
+        if (result && !modules.loaded().count(call.arg(0))) fake.resources().detachImage(call.arg(0));
         if (!result) call.setLastError(ERROR_INVALID_HANDLE);
         modules.noteFree(LibraryFree{call.arg(0), result});
         return result;

@@ -3,6 +3,10 @@
 #include "bench/Fake.h"
 #include "bench/Utf16.h"
 
+#include "PeImage.h"
+
+#include <algorithm>
+
 namespace bench {
 
 std::u16string resourceKey(uint32_t id) { return u"#" + widen(std::to_string(id)); }
@@ -68,6 +72,67 @@ std::optional<std::pair<std::u16string, std::u16string>> Resources::resourceOf(u
     return it->second;
 }
 
+void Resources::attachImage(uint32_t module, ImageResources resources) { images_[module] = std::move(resources); }
+
+void Resources::detachImage(uint32_t module) {
+    auto it = images_.find(module);
+    if (it == images_.end()) return;
+    if (it->second.loaded) Loader::unload(*it->second.loaded, memory_);
+    images_.erase(it);
+}
+
+const ImageResources* Resources::imageOf(uint32_t module) const {
+    auto it = images_.find(module);
+    return it == images_.end() ? nullptr : &it->second;
+}
+
+void Resources::mapHostImage(const pe::Image& image) {
+    uint32_t base = modules_.hostHandle();
+    for (const pe::Section& section : image.sections) {
+        uint32_t span = section.virtualSize ? section.virtualSize : section.rawSize;
+        uint32_t pages = (std::max<uint32_t>(span, 1) + kPageSize - 1) / kPageSize * kPageSize;
+        memory_.map(base + section.virtualAddress, pages, kRead, Owner::Platform, "host " + section.name);
+        uint32_t backed = std::min(span, section.rawSize);
+        if (backed) memory_.poke(base + section.virtualAddress, image.file.data() + section.rawOffset, backed);
+    }
+    attachImage(base, ImageResources{base, pe::readResources(image), std::nullopt});
+}
+
+bool Resources::mapLibraryImage(uint32_t module, const std::vector<uint8_t>& file, const FakeCoredll& fake) {
+    pe::Image image;
+    try {
+        image = pe::readImage(file);
+    } catch (const pe::PeFormatError&) {
+        return false;
+    }
+    LoadedImage loaded = Loader::load(image, nextLibraryBase_, memory_, fake);
+    nextLibraryBase_ += (loaded.size + 0xFFFF) / 0x10000 * 0x10000;
+    try {
+        attachImage(module, ImageResources{loaded.base, pe::readResources(image), loaded});
+    } catch (const pe::PeFormatError& e) {
+        Loader::unload(loaded, memory_);
+        throw LoadRefused(std::string("its resource directory: ") + e.what());
+    }
+    return true;
+}
+
+const mui::Menu* Resources::loadedMenu(uint32_t handle) const {
+    auto it = menus_.find(handle);
+    return it == menus_.end() ? nullptr : &it->second;
+}
+
+uint32_t Resources::findImageResource(const pe::Resource& resource) {
+    uint32_t hrsrc = nextHrsrc_;
+    nextHrsrc_ += 4;
+    imageHrsrcs_[hrsrc] = resource;
+    return hrsrc;
+}
+
+const pe::Resource* Resources::imageResourceOf(uint32_t hrsrc) const {
+    auto it = imageHrsrcs_.find(hrsrc);
+    return it == imageHrsrcs_.end() ? nullptr : &it->second;
+}
+
 uint32_t Resources::resourceData(uint32_t module, const std::vector<uint8_t>& bytes, const std::u16string& label) {
     auto key = std::make_pair(module, label);
     auto it = placed_.find(key);
@@ -104,6 +169,20 @@ void defineResources(FakeCoredll& fake) {
     fake.define("LoadStringW", 4, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
                 [&res, &memory](CallContext& call) -> uint32_t {
         uint32_t instance = call.arg(0), id = call.arg(1), buffer = call.arg(2), capacity = call.arg(3);
+        if (const ImageResources* image = res.imageOf(instance)) {
+            auto found = image->string(memory, id & 0xFFFF);
+            if (!found || found->text.empty()) {
+                call.setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+                return 0;
+            }
+            if (capacity == 0) {
+                memory.write32(buffer, found->address);
+                return uint32_t(found->text.size());
+            }
+            std::u16string copied = found->text.substr(0, capacity - 1);
+            memory.writeWString(buffer, copied);
+            return uint32_t(copied.size());
+        }
         const ModuleResources* resources = res.forHandle(instance);
         auto it = resources ? resources->strings.find(id) : decltype(resources->strings.end()){};
         if (!resources || it == resources->strings.end() || it->second.empty()) {
@@ -122,9 +201,19 @@ void defineResources(FakeCoredll& fake) {
 
     // LoadMenuW(hInstance, lpMenuName)
     fake.define("LoadMenuW", 2, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
-                [&res, describe](CallContext& call) -> uint32_t {
-        const ModuleResources* resources = res.forHandle(call.arg(0));
+                [&res, &memory, describe](CallContext& call) -> uint32_t {
         std::u16string key = res.nameKey(call.arg(1));
+        if (const ImageResources* image = res.imageOf(call.arg(0))) {
+            const pe::Resource* menu = image->find(resourceKey(mui::kRtMenu), key);
+            if (!menu) {
+                call.setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+                return 0;
+            }
+            uint32_t handle = res.handles().acquire(HandleKind::Menu, "menu " + describe(call.arg(0), key));
+            res.noteMenu(handle, mui::parseMenu(image->bytes(memory, *menu)));
+            return handle;
+        }
+        const ModuleResources* resources = res.forHandle(call.arg(0));
         if (!resources || !resources->menus.count(key)) {
             call.setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
             return 0;
@@ -140,9 +229,19 @@ void defineResources(FakeCoredll& fake) {
     // LoadBitmapW(hInstance, lpBitmapName): a new bitmap object each time.
     // A null instance asks for system bitmaps, of which there are none.
     fake.define("LoadBitmapW", 2, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
-                [&res, describe](CallContext& call) -> uint32_t {
-        const ModuleResources* resources = call.arg(0) ? res.forHandle(call.arg(0)) : nullptr;
+                [&res, &memory, describe](CallContext& call) -> uint32_t {
         std::u16string key = res.nameKey(call.arg(1));
+        if (const ImageResources* image = call.arg(0) ? res.imageOf(call.arg(0)) : nullptr) {
+            const pe::Resource* bitmap = image->find(resourceKey(mui::kRtBitmap), key);
+            std::optional<Surface> surface;
+            if (bitmap) surface = surfaceOfDib(image->bytes(memory, *bitmap));
+            if (!surface) {
+                call.setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+                return 0;
+            }
+            return res.gdi().createBitmap(*surface, "bitmap " + describe(call.arg(0), key));
+        }
+        const ModuleResources* resources = call.arg(0) ? res.forHandle(call.arg(0)) : nullptr;
         auto it = resources ? resources->bitmaps.find(key) : decltype(resources->bitmaps.end()){};
         if (!resources || it == resources->bitmaps.end()) {
             call.setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
@@ -155,6 +254,11 @@ void defineResources(FakeCoredll& fake) {
     fake.define("FindResourceW", 3, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
                 [&res](CallContext& call) -> uint32_t {
         uint32_t module = call.arg(0) ? call.arg(0) : res.modules().hostHandle();
+        if (const ImageResources* image = res.imageOf(module)) {
+            const pe::Resource* found = image->find(res.nameKey(call.arg(2)), res.nameKey(call.arg(1)));
+            if (!found) call.setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+            return found ? res.findImageResource(*found) : 0;
+        }
         uint32_t hrsrc = res.findResource(module, res.nameKey(call.arg(2)), res.nameKey(call.arg(1)));
         if (!hrsrc) call.setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
         return hrsrc;
@@ -165,6 +269,11 @@ void defineResources(FakeCoredll& fake) {
     fake.define("LoadResource", 2, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
                 [&res](CallContext& call) -> uint32_t {
         uint32_t module = call.arg(0) ? call.arg(0) : res.modules().hostHandle();
+        // The handle names a data offset, whichever image it was found in: the
+        // platform adds it to this module's base without looking further.
+        const ImageResources* image = res.imageOf(module);
+        const pe::Resource* found = res.imageResourceOf(call.arg(1));
+        if (image && found) return image->base + found->dataRva;
         const ModuleResources* resources = res.forHandle(module);
         auto key = res.resourceOf(call.arg(1));
         if (!resources || !key || !resources->raw.count(*key)) {
@@ -178,6 +287,8 @@ void defineResources(FakeCoredll& fake) {
     fake.define("SizeofResource", 2, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
                 [&res](CallContext& call) -> uint32_t {
         uint32_t module = call.arg(0) ? call.arg(0) : res.modules().hostHandle();
+        const pe::Resource* found = res.imageResourceOf(call.arg(1));
+        if (found && res.imageOf(module)) return found->size;
         const ModuleResources* resources = res.forHandle(module);
         auto key = res.resourceOf(call.arg(1));
         if (!resources || !key || !resources->raw.count(*key)) return 0;
@@ -185,6 +296,7 @@ void defineResources(FakeCoredll& fake) {
     });
 
     auto dialogResult = [&res](uint32_t instance, uint32_t templateAddress) -> std::optional<int32_t> {
+        if (res.imageOf(instance)) return 1;  // an indirect template needs nothing of the instance
         const ModuleResources* resources = res.forHandle(instance);
         if (!resources) return std::nullopt;
         auto it = resources->dialogs.find(templateAddress);

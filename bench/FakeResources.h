@@ -1,4 +1,6 @@
-// Resources per module: strings, menus, bitmaps, raw resources, dialogs.
+// Resources per module: strings, menus, bitmaps, raw resources, dialogs;
+// scripted per path, or read from a mapped image's resource directory as the
+// platform reads it (the host executable's, a language module's).
 // Honours: when the module passed in lacks the resource, LoadStringW
 // returns 0, LoadMenuW, LoadBitmapW, LoadResource and
 // CreateDialogIndirectParamW return null, DialogBoxIndirectParamW -1.
@@ -6,6 +8,7 @@
 
 #include "bench/FakeDrawing.h"
 #include "bench/FakeModules.h"
+#include "bench/ImageResources.h"
 #include "bench/Memory.h"
 
 #include <cstdint>
@@ -57,8 +60,27 @@ public:
     ModuleResources& of(const std::u16string& path);
     const std::vector<DialogRun>& dialogRuns() const { return dialogRuns_; }
 
+    // Serve a module's resources from its mapped image instead of a script.
+    void attachImage(uint32_t module, ImageResources resources);
+    // Forgets (and unmaps, when LoadLibraryW mapped it) a module's image.
+    void detachImage(uint32_t module);
+    const ImageResources* imageOf(uint32_t module) const;
+    // Maps a library's file as a real image (as LoadLibraryW does) and serves
+    // its resources. A file that is no PE image at all (the tests' stand-ins
+    // for modules) is left alone: false. Throws LoadRefused when the loader
+    // refuses the image.
+    bool mapLibraryImage(uint32_t module, const std::vector<uint8_t>& file, const FakeCoredll& fake);
+    // Maps the host executable's sections at its handle, read-only, and
+    // serves its resources from there.
+    void mapHostImage(const pe::Image& image);
+    // The menu a LoadMenuW handle stands for, when it came from an image.
+    const mui::Menu* loadedMenu(uint32_t handle) const;
+
     // For the handlers.
     const ModuleResources* forHandle(uint32_t module) const;
+    uint32_t findImageResource(const pe::Resource& resource);
+    const pe::Resource* imageResourceOf(uint32_t hrsrc) const;
+    void noteMenu(uint32_t handle, mui::Menu menu) { menus_[handle] = std::move(menu); }
     // A resource name argument: an integer identifier (below 0x10000) or a string.
     std::u16string nameKey(uint32_t argument) const;
     Modules& modules() { return modules_; }
@@ -82,6 +104,10 @@ private:
     uint32_t nextHrsrc_ = 0x0D000004;  // unmapped, never a pointer
     std::map<std::pair<uint32_t, std::u16string>, uint32_t> placed_;
     std::vector<DialogRun> dialogRuns_;
+    std::map<uint32_t, ImageResources> images_;     // by module handle
+    std::map<uint32_t, pe::Resource> imageHrsrcs_;  // resource handles found in images
+    std::map<uint32_t, mui::Menu> menus_;           // by menu handle
+    uint32_t nextLibraryBase_ = 0x08000000;
 };
 
 void defineResources(FakeCoredll& fake);

@@ -19,5 +19,6 @@ Command addInspectCommand(CLI::App& app);
 Command addRetargetCommand(CLI::App& app);
 Command addMuiNameCommand(CLI::App& app);
 Command addBannerPreviewCommand(CLI::App& app);
+Command addMuiCommand(CLI::App& app);
 
 }  // namespace velmark::cli

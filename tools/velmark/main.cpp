@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     app.name("velmark");
     app.require_subcommand(1);
     std::vector<Command> commands = {addInspectCommand(app), addRetargetCommand(app), addMuiNameCommand(app),
-                                    addBannerPreviewCommand(app)};
+                                    addBannerPreviewCommand(app), addMuiCommand(app)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

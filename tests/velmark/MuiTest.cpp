@@ -1,0 +1,175 @@
+// velmark mui on the rules that are easy to get wrong (string-block ids,
+// template alignment, the offsets rule, PO errors) and on a real-sized
+// application whose module must read back cleanly in llvm-readobj and pefile.
+#include "MuiCatalog.h"
+#include "ResourceFormats.h"
+#include "Resources.h"
+#include "Subprocess.h"
+#include "bench/SampleApplication.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+using namespace velmark::testing;
+
+TEST(MuiFormats, BlockIdsAndTemplateAlignment) {
+    EXPECT_EQ(mui::stringBlockId(0), 1);
+    EXPECT_EQ(mui::stringBlockId(15), 1);
+    EXPECT_EQ(mui::stringBlockId(16), 2);
+    EXPECT_EQ(mui::stringBlockId(65535), 4096);
+    EXPECT_EQ(mui::firstStringOf(2), 16u);
+
+    // Extended menu: an item's text ends at an odd halfword, so the popup's
+    // help id and the children start on the next 4-byte boundary.
+    mui::Menu menu;
+    menu.extended = true;
+    mui::MenuItem popup, child;
+    popup.flags = 0x01;
+    popup.text = u"Abc";  // 14 bytes of fields + 8 of text: padded to 24
+    popup.helpId = 0x11223344;
+    child.id = 7;
+    child.text = u"x";
+    popup.children = {child};
+    menu.items = {popup};
+    std::vector<uint8_t> bytes = mui::writeMenu(menu);
+    ASSERT_EQ(bytes.size(), 8u + 24 + 4 + 20);
+    EXPECT_EQ(bytes[8 + 24], 0x44);
+    mui::Menu back = mui::parseMenu(bytes);
+    ASSERT_EQ(back.items.size(), 1u);
+    EXPECT_EQ(back.items[0].helpId, 0x11223344u);
+    EXPECT_EQ(back.items[0].children.at(0).text, u"x");
+    EXPECT_EQ(back.items[0].children.at(0).flags, 0x80);  // the last item is marked
+
+    // Dialog items start on 4-byte boundaries after odd-length captions.
+    for (bool extended : {false, true}) {
+        mui::Dialog d;
+        d.extended = extended;
+        d.style = 0x40;
+        d.caption = u"Odd";
+        d.typeface = u"Tahoma";
+        d.pointSize = 8;
+        mui::DialogItem a, b;
+        a.title.text = u"A";
+        a.windowClass.ordinal = 0x80;
+        a.creationData = {1, 2, 3};
+        b.windowClass.text = u"EDIT";
+        d.items = {a, b};
+        std::vector<uint8_t> dialog = mui::writeDialog(d);
+        mui::Dialog parsed = mui::parseDialog(dialog);
+        EXPECT_EQ(mui::writeDialog(parsed), dialog);
+        ASSERT_EQ(parsed.items.size(), 2u);
+        EXPECT_EQ(parsed.items[0].creationData, (std::vector<uint8_t>{1, 2, 3}));
+        EXPECT_EQ(parsed.items[1].windowClass.text, u"EDIT");
+        dialog.resize(dialog.size() - 1);
+        EXPECT_THROW(mui::parseDialog(dialog), mui::ResourceFormatError);
+    }
+}
+
+void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+// A translation of every text of the sample: the text in capitals (as long as
+// the original, so that dialogs fit their places), `grow` characters longer.
+std::string translationOf(const std::string& exe, size_t grow) {
+    pe::Image image = pe::readImage(readBytes(exe));
+    velmark::cli::ApplicationResources app = velmark::cli::readApplicationResources(image, exe);
+    std::string po = "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n";
+    for (const velmark::cli::CatalogText& t : velmark::cli::catalogTexts(app)) {
+        std::string text(t.text.begin(), t.text.end());  // the sample is ASCII without quotes
+        std::string translated = text;
+        for (char& c : translated) c = char(std::toupper(uint8_t(c)));
+        auto quoted = [](std::string q) {
+            for (size_t tab; (tab = q.find('\t')) != std::string::npos;) q.replace(tab, 1, "\\t");
+            return q;
+        };
+        po += "\nmsgctxt \"" + t.context + "\"\nmsgid \"" + quoted(text) + "\"\nmsgstr \"" + quoted(translated) +
+              std::string(grow, '+') + "\"\n";
+    }
+    return po;
+}
+
+TEST(MuiCommand, RealSizedApplicationRoundTripsThroughPoAndReadsBackInOtherTools) {
+    ScratchDir dir;
+    std::string exe = dir.path("APP.exe"), pot = dir.path("app.pot"), po = dir.path("de.po");
+    writeBytes(exe, bench::sampleApplication());
+
+    RunResult extract = runVelmark({"mui", "extract", exe, "-o", pot});
+    ASSERT_EQ(extract.exitCode, 0) << extract.err;
+    EXPECT_EQ(extract.out, pot + ": " + std::to_string(1000 + 5 * 3 * 6 + 20 * 11) + " texts\n");
+    // The template is well-formed for gettext's own tools: it reads back.
+    writeText(po, translationOf(exe, 0));
+    RunResult build = runVelmark({"mui", "build", exe, po, "--syslang", "407"});
+    ASSERT_EQ(build.exitCode, 0) << build.err;
+    std::string module = exe + ".0407.mui";
+    EXPECT_EQ(build.out, module + ": 1000 of 1000 strings, 5 menus and 20 dialogs translated\n");
+
+    RunResult check = runVelmark({"mui", "check", exe, module});
+    EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    EXPECT_NE(check.out.find("strings: 1000 of 1000 translated\n"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("dialogs: 20 of 20 translated"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("all 91 resources of the host lie at their offsets"), std::string::npos) << check.out;
+
+    RunResult readobj = runProgram({LLVM_READOBJ, "--coff-resources", module});
+    EXPECT_EQ(readobj.exitCode, 0) << readobj.err;
+    EXPECT_EQ(readobj.err, "");
+    EXPECT_NE(readobj.out.find("Type: STRINGTABLE (ID 6)"), std::string::npos);
+    const std::string script =
+        "import pefile,sys\n"
+        "pe = pefile.PE(sys.argv[1])\n"
+        // A DLL without an entry point draws pefile's entry-point remarks, and
+        // string tables its remark on zero bytes; nothing else may be said.
+        "w = [x for x in pe.get_warnings() if 'AddressOfEntryPoint' not in x and not x.startswith('Byte 0x00')]\n"
+        "assert not w, w\n"
+        "n = 0\n"
+        "for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:\n"
+        "    for r in t.directory.entries:\n"
+        "        for l in r.directory.entries:\n"
+        "            pe.get_data(l.data.struct.OffsetToData, l.data.struct.Size); n += 1; assert l.id == 0x407\n"
+        "print(n, hex(pe.FILE_HEADER.Machine), hex(pe.FILE_HEADER.Characteristics), pe.OPTIONAL_HEADER.AddressOfEntryPoint,\n"
+        "      pe.OPTIONAL_HEADER.Subsystem, [s.Name.rstrip(b'\\0').decode() for s in pe.sections])\n";
+    RunResult pefile = runProgram({PYTHON3, "-c", script, module});
+    EXPECT_EQ(pefile.exitCode, 0) << pefile.err;
+    EXPECT_EQ(pefile.out, "91 0x1c0 0x210e 0 9 ['.bss', '.rsrc']\n");
+
+    // LoadResource's offsets: a module whose raw data moved is reported.
+    std::vector<uint8_t> broken = readBytes(module);
+    uint32_t rcdata = 0;
+    for (const pe::Resource& r : pe::readResources(pe::readImage(readBytes(exe))))
+        if (r.type.isId() && r.type.id == 10) rcdata = r.dataRva;
+    const pe::Section& rsrc = pe::readImage(broken).sections.at(1);
+    broken.at(rsrc.rawOffset + (rcdata - rsrc.virtualAddress) + 5) ^= 0xFF;
+    writeBytes(dir.path("broken.mui"), broken);
+    RunResult brokenCheck = runVelmark({"mui", "check", exe, dir.path("broken.mui")});
+    EXPECT_EQ(brokenCheck.exitCode, 1);
+    EXPECT_NE(brokenCheck.out.find("RCDATA #7 (RVA "), std::string::npos) << brokenCheck.out;
+    EXPECT_NE(brokenCheck.out.find("the module holds other bytes there"), std::string::npos) << brokenCheck.out;
+}
+
+TEST(MuiCommand, RefusesWhatCannotBeBuiltNamingFileAndPlace) {
+    ScratchDir dir;
+    std::string exe = dir.path("APP.exe"), po = dir.path("de.po");
+    writeBytes(exe, bench::sampleApplication({40, 2, 1}));
+
+    // A dialog translated longer than its place in the host is an error, never cut.
+    writeText(po, translationOf(exe, 40));
+    RunResult big = runVelmark({"mui", "build", exe, po, "--syslang", "407", "-o", dir.path("x.mui")});
+    EXPECT_EQ(big.exitCode, 1);
+    EXPECT_NE(big.err.find("translated dialog #300 needs"), std::string::npos) << big.err;
+    EXPECT_NE(big.err.find("has room for"), std::string::npos) << big.err;
+    EXPECT_FALSE(fileExists(dir.path("x.mui")));
+
+    writeText(po, "msgid \"\"\nmsgstr \"\"\n\nmsgctxt \"string 100\"\nmsgid \"a\nmsgstr \"b\"\n");
+    RunResult syntax = runVelmark({"mui", "build", exe, po, "--syslang", "407"});
+    EXPECT_EQ(syntax.exitCode, 1);
+    EXPECT_NE(syntax.err.find(po + ":6: end-of-line within string"), std::string::npos) << syntax.err;  // as msgfmt says
+
+    RunResult usage = runVelmark({"mui", "build", exe, po, "--syslang", "german"});
+    EXPECT_EQ(usage.exitCode, 2) << usage.err;
+    RunResult noImage = runVelmark({"mui", "extract", po, "-o", dir.path("x.pot")});
+    EXPECT_EQ(noImage.exitCode, 1);
+    EXPECT_NE(noImage.err.find(po + ": DOS header"), std::string::npos) << noImage.err;
+}
+
+}  // namespace

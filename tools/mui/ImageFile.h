@@ -1,0 +1,36 @@
+// Writes a small PE32 image for Windows CE ARM from ready sections: the
+// language modules (resource-only DLLs) and the test applications that
+// stand in for a real executable's resources.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mui {
+
+constexpr uint32_t kPage = 0x1000;
+constexpr uint32_t kFileAlignment = 0x200;
+
+struct ImageSection {
+    std::string name;
+    uint32_t rva = 0;
+    uint32_t virtualSize = 0;
+    uint32_t characteristics = 0;
+    std::vector<uint8_t> data;  // file-backed bytes; empty for uninitialised space
+};
+
+struct ImageSpec {
+    uint16_t characteristics = 0x210E;  // DLL, executable, 32-bit, stripped line numbers and symbols
+    uint32_t imageBase = 0x100000;
+    uint32_t entryPoint = 0;
+    uint16_t subsystemMajor = 4, subsystemMinor = 10;
+    uint32_t directories[16][2] = {};
+    std::vector<ImageSection> sections;  // ascending, page-aligned, adjacent
+};
+
+std::vector<uint8_t> writeImageFile(const ImageSpec& spec);
+
+constexpr uint32_t roundUp(uint32_t value, uint32_t unit) { return (value + unit - 1) / unit * unit; }
+
+}  // namespace mui

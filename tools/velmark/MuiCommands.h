@@ -1,0 +1,28 @@
+// The work of velmark mui extract, build and check, callable without the
+// command line (the tests and the benchmark use it).
+#pragma once
+
+#include "MuiCheck.h"
+#include "MuiModuleBuilder.h"
+
+#include <optional>
+#include <string>
+
+namespace velmark::cli {
+
+// Writes the template of every translatable text; returns how many.
+size_t extractTexts(const std::string& exePath, const std::string& potPath);
+
+struct BuiltModule {
+    std::string path;
+    LanguageModule module;
+};
+// `sysLang` as the registry holds it ("407"): its digits name the file by
+// the module's name rule and, read as hexadecimal, give the resources'
+// language. The output defaults to the name rule's file beside the host.
+BuiltModule buildModule(const std::string& exePath, const std::string& poPath, const std::string& sysLang,
+                        const std::optional<std::string>& outputPath);
+
+ModuleCheck checkModule(const std::string& exePath, const std::string& modulePath);
+
+}  // namespace velmark::cli
