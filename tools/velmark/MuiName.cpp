@@ -1,6 +1,7 @@
 #include "MuiName.h"
 
 #include "CommandError.h"
+#include "TableSource.h"
 
 #include "bench/Bench.h"
 
@@ -41,6 +42,11 @@ MuiNameAnswer languageModuleNameFor(const std::string& dllPath, const velmark::E
         answer.why = "the name would be longer than the " + std::to_string(kPathCapacity - 1) +
                      " characters the module's path buffer holds";
     return answer;
+}
+
+MuiNameAnswer languageModuleNameFor(const std::u16string& hostPath, const std::optional<std::u16string>& sysLang) {
+    LoadedTable table = loadTable("");
+    return languageModuleNameFor(VELMARK_BUILT_DLL, table.table, hostPath, sysLang);
 }
 
 }  // namespace velmark::cli

@@ -27,5 +27,7 @@ struct MuiNameAnswer {
 // when the module cannot be loaded on the emulated device.
 MuiNameAnswer languageModuleNameFor(const std::string& dllPath, const velmark::ExportTable& table,
                                     const std::u16string& hostPath, const std::optional<std::u16string>& sysLang);
+// The same with the VELMARK.dll this build wrote and the built-in table.
+MuiNameAnswer languageModuleNameFor(const std::u16string& hostPath, const std::optional<std::u16string>& sysLang);
 
 }  // namespace velmark::cli
