@@ -35,7 +35,7 @@ void printImage(const std::string& path, const pe::Image& image) {
         size_t byName = 0;
         for (const pe::Import& i : library.entries) byName += !i.byOrdinal;
         std::printf("  imports          %zu from %s (%zu by ordinal, %zu by name)\n", library.entries.size(),
-                    library.dllName.c_str(), library.entries.size() - byName, byName);
+                    std::string(library.dllName).c_str(), library.entries.size() - byName, byName);
     }
     std::printf("  exports          %zu names in %zu address slots\n", image.namedExports.size(),
                 image.exportAddresses.size());

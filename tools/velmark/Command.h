@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 namespace CLI {
 class App;
@@ -13,11 +14,15 @@ struct Command {
     CLI::App* parser = nullptr;
     // Runs the parsed command; returns the exit status or throws CommandError.
     std::function<int()> run;
+    // The file the command works on, named when it fails for want of memory.
+    const std::string* subject = nullptr;
 };
 
 Command addInspectCommand(CLI::App& app);
 Command addRetargetCommand(CLI::App& app);
 Command addMuiNameCommand(CLI::App& app);
 Command addBannerPreviewCommand(CLI::App& app);
+Command addCheckCommand(CLI::App& app);
+Command addBannerCheckCommand(CLI::App& app);
 
 }  // namespace velmark::cli
