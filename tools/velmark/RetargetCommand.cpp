@@ -31,9 +31,12 @@ struct Options {
 // The device looks for the banner file and the language module by the
 // application's own file name, so the result keeps it: APP.exe is written
 // as retargeted/APP.exe beside the input (restored/APP.exe when undoing).
+// An input inside the other folder has its result beside that folder.
 std::string defaultOutput(const std::string& input, bool undo) {
     fs::path path(input);
-    return (path.parent_path() / (undo ? kRestoredFolder : kRetargetedFolder) / path.filename()).string();
+    fs::path base = path.parent_path();
+    if (base.filename() == (undo ? kRetargetedFolder : kRestoredFolder)) base = base.parent_path();
+    return (base / (undo ? kRestoredFolder : kRetargetedFolder) / path.filename()).string();
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

@@ -1,6 +1,7 @@
 #include "VelmarkImageCheck.h"
 
 #include "ByteOrder.h"
+#include "ImageSummary.h"
 #include "PeFormat.h"
 #include "Printable.h"
 
@@ -37,7 +38,8 @@ std::string describe(const velmark::ImportEntry& entry) {
 void checkIdentity(const pe::Image& image, std::vector<std::string>& out) {
     if (image.exportDllName != kVelmarkName)
         out.push_back("export directory names the DLL " + quoted(image.exportDllName) + ", not \"" + kVelmarkName + "\"");
-    if (image.machine != pe::kMachineArm) out.push_back("machine " + hex(image.machine) + " is not ARM (0x1C0)");
+    if (image.machine != pe::kMachineArm)
+        out.push_back("machine " + machineLabel(image.machine) + " is not ARM (0x1C0)");
     if (image.subsystem != pe::kSubsystemWindowsCeGui)
         out.push_back("subsystem " + std::to_string(image.subsystem) + " is not Windows CE GUI (9)");
     if (image.subsystemMajor != 4 || image.subsystemMinor != 10)
