@@ -26,6 +26,23 @@ std::string hex(uint64_t value) {
     throw PeFormatError(message);
 }
 
+// A name from the file as error messages show it: bytes outside printable
+// ASCII as \xNN, long names cut short.
+std::string shortName(std::string_view name) {
+    constexpr size_t kShown = 64;
+    std::string out;
+    for (unsigned char c : name.substr(0, kShown)) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += char(c);
+        } else {
+            const char* digits = "0123456789ABCDEF";
+            out += {'\\', 'x', digits[c >> 4], digits[c & 15]};
+        }
+    }
+    if (name.size() > kShown) out += "... (" + std::to_string(name.size()) + " characters)";
+    return out;
+}
+
 // Error labels are built only when an error is raised: a label naming a long
 // DLL name, built for each of many entries, would cost time and memory in
 // proportion to entries times name length.
@@ -63,7 +80,7 @@ uint64_t fileOffsetOf(const Image& image, uint64_t rva, uint64_t size, const Des
     uint64_t backed = fileBackedSize(*section);
     if (within > backed || size > backed - within)
         fail(describe(what) + " (RVA " + hex(rva) + ", " + std::to_string(size) +
-             " bytes) runs past the file data of section " + section->name);
+             " bytes) runs past the file data of section " + shortName(section->name));
     return section->rawOffset + within;
 }
 
@@ -114,15 +131,8 @@ std::string_view readString(const Image& image, uint64_t rva, const Describe& wh
         length = end ? uint64_t(static_cast<const char*>(end) - start) : available;
     }
     if (length >= available)
-        fail(describe(what) + " (RVA " + hex(rva) + ") has no terminating NUL inside section " + section->name);
+        fail(describe(what) + " (RVA " + hex(rva) + ") has no terminating NUL inside section " + shortName(section->name));
     return std::string_view(start, length);
-}
-
-// A name as error messages show it: long ones cut short.
-std::string shortName(std::string_view name) {
-    constexpr size_t kShown = 64;
-    if (name.size() <= kShown) return std::string(name);
-    return std::string(name.substr(0, kShown)) + "... (" + std::to_string(name.size()) + " characters)";
 }
 
 void readFileHeader(Image& image, uint32_t& fileHeader) {
@@ -203,7 +213,7 @@ void readSections(Image& image, uint32_t fileHeader, uint32_t sectionTable) {
         s.rawSize = loadLe32(sh + kShSizeOfRawData);
         s.rawOffset = loadLe32(sh + kShPointerToRawData);
         s.characteristics = loadLe32(sh + kShCharacteristics);
-        std::string label = "section " + std::to_string(i) + " (" + s.name + ")";
+        std::string label = "section " + std::to_string(i) + " (" + shortName(s.name) + ")";
         if (s.rawSize) requireFileRange(image, s.rawOffset, s.rawSize, "raw data of " + label);
         uint64_t span = s.virtualSize ? s.virtualSize : s.rawSize;
         if (s.virtualAddress < previousEnd)
