@@ -42,7 +42,7 @@ void printImage(const std::string& path, const pe::Image& image) {
         size_t byName = 0;
         for (const pe::Import& i : library.entries) byName += !i.byOrdinal;
         std::printf("  imports          %zu from %s (%zu by ordinal, %zu by name)\n", library.entries.size(),
-                    library.dllName.c_str(), library.entries.size() - byName, byName);
+                    std::string(library.dllName).c_str(), library.entries.size() - byName, byName);
     }
     std::printf("  exports          %zu names in %zu address slots\n", image.namedExports.size(),
                 image.exportAddresses.size());
@@ -106,6 +106,18 @@ void printBanner(const pe::Image& image) {
             std::printf("  later request          %llu module instructions, %zu COREDLL calls\n",
                         (unsigned long long)device.lastCall().moduleInstructions, device.fake().calls().size());
         }
+        device.unload();
+    }
+    // The fall-back scales bitmap 284 to 407 pixels high: a very wide one
+    // makes pieces far wider than the banner, which every draw clips.
+    for (int width : {65537, 1000000}) {
+        bench::Bench device;
+        device.fake().resources().of(host).bitmap(284, bench::Surface::filled(width, 1, 0x336699));
+        device.load(image, bench::Bench::kDefaultBase);
+        auto start = std::chrono::steady_clock::now();
+        device.call("LoadBitmapW", {device.fake().modules().hostHandle(), 284});
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("  fall-back from a %7d x 1 bitmap %.3f seconds on this host\n", width, seconds);
         device.unload();
     }
 }
