@@ -2,6 +2,7 @@
 
 #include "bench/Fake.h"
 
+#include <algorithm>
 #include <map>
 
 namespace bench {
@@ -28,6 +29,22 @@ uint32_t dibPixel(const std::vector<uint8_t>& row, int x, int bitCount) {
     uint32_t v = uint32_t(row[size_t(x) * 2]) | uint32_t(row[size_t(x) * 2 + 1]) << 8;
     auto widen5 = [](uint32_t f) { return (f << 3) | (f >> 2); };
     return widen5((v >> 10) & 31) << 16 | widen5((v >> 5) & 31) << 8 | widen5(v & 31);
+}
+
+// The destination indexes [first, end) of a draw of `length` pixels from
+// `origin` that land inside a surface side of `side` pixels: every drawing
+// call walks only these, so its time is bounded by the surface, whatever
+// sizes the caller passes.
+struct Span {
+    int first = 0;
+    int end = 0;
+};
+
+Span clipped(int32_t origin, int32_t length, int side) {
+    int64_t first = std::max<int64_t>(0, -int64_t(origin));
+    int64_t end = std::min<int64_t>(length, int64_t(side) - origin);
+    if (end < first) end = first;
+    return {int(first), int(end)};
 }
 
 // COLORREF is 0x00BBGGRR; surfaces hold 0x00RRGGBB.
@@ -244,9 +261,10 @@ void defineDrawing(FakeCoredll& fake) {
         if (!dest || !sourceSurface || call.arg(10) != SRCCOPY || dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0)
             return 0;
         Surface source = *sourceSurface;  // the two may be one surface
-        for (int j = 0; j < dh; ++j) {
+        const Span rows = clipped(dy, dh, dest->height), columns = clipped(dx, dw, dest->width);
+        for (int j = rows.first; j < rows.end; ++j) {
             int srcRow = sy + nearestSource(j, dh, sh);
-            for (int i = 0; i < dw; ++i) {
+            for (int i = columns.first; i < columns.end; ++i) {
                 int srcCol = sx + nearestSource(i, dw, sw);
                 if (source.contains(srcCol, srcRow)) dest->set(dx + i, dy + j, source.at(srcCol, srcRow));
             }
@@ -298,15 +316,17 @@ void defineDrawing(FakeCoredll& fake) {
         // A bottom-up DIB's source origin is its lower-left corner.
         int rectTop = topDown ? draw.srcY : height - (draw.srcY + srcHeight);
         std::map<int, std::vector<uint8_t>> rows;  // top-based row -> bytes
-        for (int r = std::max(0, rectTop); r < std::min(height, rectTop + srcHeight); ++r) {
+        for (int r = std::max(0, rectTop); r < std::min<int64_t>(height, int64_t(rectTop) + srcHeight); ++r) {
             uint32_t memoryRow = uint32_t(topDown ? r : height - 1 - r);
             rows[r] = memory.readBytes(draw.bits + memoryRow * stride, stride);
         }
-        for (int j = 0; j < draw.height; ++j) {
+        const Span destRows = clipped(draw.y, draw.height, dest->height);
+        const Span destColumns = clipped(draw.x, draw.width, dest->width);
+        for (int j = destRows.first; j < destRows.end; ++j) {
             int sourceRow = nearestSource(j, draw.height, srcHeight);
             auto row = rows.find(rectTop + (mirrored ? srcHeight - 1 - sourceRow : sourceRow));
             if (row == rows.end()) continue;
-            for (int i = 0; i < draw.width; ++i) {
+            for (int i = destColumns.first; i < destColumns.end; ++i) {
                 int col = draw.srcX + nearestSource(i, draw.width, draw.srcWidth);
                 if (col >= 0 && col < draw.dibWidth)
                     dest->set(draw.x + i, draw.y + j, dibPixel(row->second, col, draw.bitCount));

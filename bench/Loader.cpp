@@ -21,7 +21,7 @@ constexpr uint32_t kExportDirectory = 0;
 
 uint32_t roundUp(uint32_t value, uint32_t unit) { return (value + unit - 1) / unit * unit; }
 
-bool sameName(const std::string& a, const std::string& b) {
+bool sameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
         if (std::toupper(uint8_t(a[i])) != std::toupper(uint8_t(b[i]))) return false;
@@ -119,17 +119,17 @@ void applyRelocations(const pe::Image& image, uint32_t base, Memory& memory, Loa
 void bindImports(const pe::Image& image, uint32_t base, Memory& memory, const FakeCoredll& fake, LoadedImage& loaded) {
     for (const pe::ImportedLibrary& library : image.imports) {
         if (library.dllName.size() > kMaxImportNameLength)
-            throw LoadRefused("imported DLL name " + library.dllName + " is longer than 32 characters");
+            throw LoadRefused("imported DLL name " + std::string(library.dllName.substr(0, 40)) + "... is longer than 32 characters");
         if (!sameName(library.dllName, velmark::kCoredllDllName))
-            throw LoadRefused("imports from " + library.dllName + "; only COREDLL.dll is there to bind to");
+            throw LoadRefused("imports from " + std::string(library.dllName) + "; only COREDLL.dll is there to bind to");
         if (library.lookupTableRva == 0)
             throw LoadRefused("the import of COREDLL.dll has no lookup table (OriginalFirstThunk)");
         for (const pe::Import& entry : library.entries) {
-            BoundImport bound{entry.ordinal, !entry.byOrdinal, entry.name, base + entry.slotRva, 0};
+            BoundImport bound{entry.ordinal, !entry.byOrdinal, std::string(entry.name), base + entry.slotRva, 0};
             if (!entry.byOrdinal) {
                 std::optional<uint16_t> ordinal = fake.ordinalOf(entry.name);
                 if (!ordinal || !fake.exports(*ordinal))
-                    throw LoadRefused("imports " + entry.name + " by name, which COREDLL does not export");
+                    throw LoadRefused("imports " + std::string(entry.name) + " by name, which COREDLL does not export");
                 bound.ordinal = *ordinal;
             } else if (!fake.exports(entry.ordinal)) {
                 throw LoadRefused("imports ordinal " + std::to_string(entry.ordinal) + ", which COREDLL does not export");

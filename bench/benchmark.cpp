@@ -80,6 +80,18 @@ void printBanner(const pe::Image& image) {
         }
         device.unload();
     }
+    // The fall-back scales bitmap 284 to 407 pixels high: a very wide one
+    // makes pieces far wider than the banner, which every draw clips.
+    for (int width : {65537, 1000000}) {
+        bench::Bench device;
+        device.fake().resources().of(host).bitmap(284, bench::Surface::filled(width, 1, 0x336699));
+        device.load(image, bench::Bench::kDefaultBase);
+        auto start = std::chrono::steady_clock::now();
+        device.call("LoadBitmapW", {device.fake().modules().hostHandle(), 284});
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("  fall-back from a %7d x 1 bitmap %.3f seconds on this host\n", width, seconds);
+        device.unload();
+    }
 }
 
 // The ELF address of a symbol of the module, from velmark.elf in module/

@@ -56,15 +56,16 @@ uint32_t TinyImage::importOrdinal(uint16_t ordinal) {
     entry.ordinal = ordinal;
     entry.slotRva = slot;
     imports_.push_back(entry);
+    importNames_.emplace_back();
     return slot;
 }
 
 uint32_t TinyImage::importName(const std::string& name) {
     uint32_t slot = addData(0);
     pe::Import entry;
-    entry.name = name;
     entry.slotRva = slot;
     imports_.push_back(entry);
+    importNames_.push_back(name);
     return slot;
 }
 
@@ -128,7 +129,7 @@ pe::Image TinyImage::build() const {
         uint16_t index = uint16_t(named[i].ordinal - base);
         edata[ordinals - kExportRva + 2 * i] = uint8_t(index);
         edata[ordinals - kExportRva + 2 * i + 1] = uint8_t(index >> 8);
-        image.namedExports.push_back({named[i].name, named[i].ordinal});
+        image.namedExports.push_back({image.holdName(named[i].name), named[i].ordinal});
     }
     image.exportDllName = "TINY.dll";
     image.ordinalBase = base;
@@ -159,10 +160,12 @@ pe::Image TinyImage::build() const {
 
     if (!imports_.empty()) {
         pe::ImportedLibrary library;
-        library.dllName = importedDll;
+        library.dllName = image.holdName(importedDll);
         library.lookupTableRva = withLookupTable ? kLookupTableRva : 0;
         library.iatRva = imports_.front().slotRva;
         library.entries = imports_;
+        for (size_t i = 0; i < library.entries.size(); ++i)
+            if (!library.entries[i].byOrdinal) library.entries[i].name = image.holdName(importNames_[i]);
         image.imports.push_back(library);
     }
     image.relocations = relocations_;

@@ -47,6 +47,7 @@ private:
     std::vector<uint32_t> text_, readOnly_, data_;
     std::vector<pe::BaseRelocation> relocations_;
     std::vector<pe::Import> imports_;
+    std::vector<std::string> importNames_;  // by imports_ index; the image built holds its own copy
     struct Export {
         std::string name;
         uint16_t ordinal;

@@ -155,7 +155,7 @@ TEST(Unwind, CaptureCallbackFaultUnwindsToTheDispatcherAndAWrongPrologLengthIsCa
         bench.fake().raiseOnCall("LoadStringW", 1);
         return unwindMismatch(bench, bench.tryCall("LoadStringW", {host(bench), 2, bench.allocate(128), 64}), frames);
     };
-    pe::Image image = builtImage();
+    pe::Image image = pe::readImage(builtImage().file);
     int frames = 0;
     ASSERT_EQ(raiseInLoadString(image, &frames), "");
     ASSERT_GE(frames, 2) << "LoadStringW keeps no frame around its call to COREDLL";

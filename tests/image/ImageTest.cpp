@@ -120,7 +120,7 @@ TEST(BuiltImage, ExportsEveryRowUnderItsOrdinalAndName) {
     ASSERT_EQ(image.namedExports.size(), 1675u);
 
     std::map<std::string, uint16_t> ordinalOf;
-    for (const pe::NamedExport& e : image.namedExports) ordinalOf[e.name] = e.ordinal;
+    for (const pe::NamedExport& e : image.namedExports) ordinalOf[std::string(e.name)] = e.ordinal;
     EXPECT_EQ(ordinalOf.size(), 1675u) << "duplicate names";
     for (const velmark::ExportEntry& row : m.table.rows()) {
         ASSERT_TRUE(ordinalOf.count(row.name)) << row.name << " is not exported by name";
@@ -136,7 +136,7 @@ TEST(BuiltImage, ExportsEveryRowUnderItsOrdinalAndName) {
     }
     EXPECT_EQ(empty, 380);
     for (size_t i = 1; i < image.namedExports.size(); ++i)
-        EXPECT_LT(std::strcmp(image.namedExports[i - 1].name.c_str(), image.namedExports[i].name.c_str()), 0)
+        EXPECT_LT(image.namedExports[i - 1].name.compare(image.namedExports[i].name), 0)
             << image.namedExports[i - 1].name << " before " << image.namedExports[i].name;
 }
 
@@ -162,7 +162,7 @@ TEST(BuiltImage, ImportsExactlyWhatTheTableImports) {
 
     std::set<uint16_t> byOrdinal;
     std::set<std::string> byName;
-    for (const pe::Import& e : lib.entries) e.byOrdinal ? void(byOrdinal.insert(e.ordinal)) : void(byName.insert(e.name));
+    for (const pe::Import& e : lib.entries) e.byOrdinal ? void(byOrdinal.insert(e.ordinal)) : void(byName.insert(std::string(e.name)));
     EXPECT_EQ(byOrdinal.size(), 1641u + 16u);
     EXPECT_EQ(byName, (std::set<std::string>{"HeapAllocTrace", "Int_HeapAlloc", "Int_HeapCreate", "Int_HeapDestroy",
                                              "Int_HeapFree", "Int_HeapReAlloc", "Int_HeapSize", "LocalAllocTrace"}));
@@ -211,7 +211,7 @@ TEST(BuiltImage, ForwardersJumpThroughTheirOwnSlot) {
     std::map<uint16_t, uint32_t> slotByOrdinal;
     std::map<std::string, uint32_t> slotByName;
     for (const pe::Import& e : lib.entries)
-        e.byOrdinal ? void(slotByOrdinal[e.ordinal] = e.slotRva) : void(slotByName[e.name] = e.slotRva);
+        e.byOrdinal ? void(slotByOrdinal[e.ordinal] = e.slotRva) : void(slotByName[std::string(e.name)] = e.slotRva);
     std::set<uint32_t> relocated;
     for (const pe::BaseRelocation& r : m.image.relocations) relocated.insert(r.rva);
 

@@ -173,12 +173,12 @@ std::vector<std::string> ourFacts(const pe::Image& image) {
                           to_string(image.namedExports.size())}));
     // pefile lists named exports in name-table order, as our reader does.
     for (const pe::NamedExport& e : image.namedExports)
-        lines.push_back(join({"E", to_string(e.ordinal), e.name,
+        lines.push_back(join({"E", to_string(e.ordinal), std::string(e.name),
                               to_string(image.exportAddresses[e.ordinal - image.ordinalBase])}));
     for (const pe::ImportedLibrary& lib : image.imports)
         for (const pe::Import& i : lib.entries)
-            lines.push_back(join({"I", lib.dllName, i.byOrdinal ? to_string(i.ordinal) : "-",
-                                  i.byOrdinal ? "-" : i.name, to_string(i.slotRva)}));
+            lines.push_back(join({"I", std::string(lib.dllName), i.byOrdinal ? to_string(i.ordinal) : "-",
+                                  i.byOrdinal ? "-" : std::string(i.name), to_string(i.slotRva)}));
     for (const pe::BaseRelocation& r : image.relocations)
         lines.push_back(join({"R", to_string(r.type), to_string(r.rva)}));
     const pe::DataDirectory& table = image.directories[pe::kDirException];

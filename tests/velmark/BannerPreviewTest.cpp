@@ -161,8 +161,18 @@ TEST(BannerPreviewCommand, FailuresNameTheFile) {
     EXPECT_NE(r.err.find(dir.path("fake.dll")), std::string::npos) << r.err;
     EXPECT_FALSE(fileExists(dir.path("x.png")));
 
+    // A directory as --dll, a missing banner file, an empty output name.
+    r = runVelmark({"banner-preview", "--dll", dir.path(""), "-o", dir.path("x.png")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(dir.path("") + ": cannot be used as --dll: it is a directory"), std::string::npos) << r.err;
+    r = runVelmark({"banner-preview", "--banner-file", dir.path("absent.bmp"), "-o", dir.path("x.png")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(dir.path("absent.bmp") + ": cannot be read"), std::string::npos) << r.err;
+    r = runVelmark({"banner-preview", "--exe-bitmap", dir.path("notes.bmp"), "-o", ""});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "velmark banner-preview: -o: the output file name is empty\n");
     EXPECT_EQ(runVelmark({"banner-preview"}).exitCode, 2);  // no -o
-    EXPECT_EQ(runVelmark({"banner-preview", "--banner-file", dir.path("absent.bmp"), "-o", "x.png"}).exitCode, 2);
+    EXPECT_FALSE(fileExists(dir.path("x.png")));
 }
 
 }  // namespace

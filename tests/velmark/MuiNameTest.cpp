@@ -50,15 +50,19 @@ TEST(MuiNameCommand, SaysNoneAndWhyWhenNoModuleIsLoaded) {
 
     RunResult tooLong = runVelmark({"mui-name", "--exe", std::string(251, 'p')});
     EXPECT_EQ(tooLong.exitCode, 1);
-    EXPECT_EQ(tooLong.out, "none: the name would be longer than the 259 characters the module's path buffer holds\n");
+    EXPECT_EQ(tooLong.out, "");
+    EXPECT_EQ(tooLong.err,
+              "velmark mui-name: none: the name would be longer than the 259 characters the module's path buffer holds\n");
 
     RunResult hugePath = runVelmark({"mui-name", "--exe", std::string(300, 'p')});
     EXPECT_EQ(hugePath.exitCode, 1);
-    EXPECT_EQ(hugePath.out, "none: the host path has 300 characters; the module's path buffer holds at most 259\n");
+    EXPECT_EQ(hugePath.out, "");
+    EXPECT_EQ(hugePath.err, "velmark mui-name: none: the host path has 300 characters; the module's path buffer holds at most 259\n");
 
     RunResult empty = runVelmark({"mui-name", "--exe", ""});
     EXPECT_EQ(empty.exitCode, 1);
-    EXPECT_EQ(empty.out, "none: an empty host path names no language module\n");
+    EXPECT_EQ(empty.out, "");
+    EXPECT_EQ(empty.err, "velmark mui-name: none: an empty host path names no language module\n");
 }
 
 TEST(MuiNameCommand, ASysLangTooLongForTheModuleFallsBackTo409) {

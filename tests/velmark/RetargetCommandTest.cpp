@@ -23,11 +23,11 @@ protected:
     void SetUp() override { writeBytes(app, original); }
 };
 
-TEST_F(RetargetCommand, WritesANewFileBesideTheInputAndLeavesTheInputAlone) {
+TEST_F(RetargetCommand, WritesTheApplicationUnderItsOwnNameInAFolderAndLeavesTheInputAlone) {
     RunResult r = runVelmark({"retarget", app});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readBytes(app), original);
-    const std::string out = dir.path("app.velmark.exe");
+    const std::string out = dir.path("retargeted/app.exe");
     ASSERT_TRUE(fileExists(out));
     EXPECT_EQ(pe::readImageFile(out).imports[0].dllName, "VelmArk.DLL");
     EXPECT_TRUE(contains(r.out, "CoreDll.DLL -> VelmArk.DLL")) << r.out;
@@ -47,19 +47,27 @@ TEST_F(RetargetCommand, UndoOfTheOutputRoundTripsByteForByte) {
     EXPECT_EQ(readBytes(back), original);
 }
 
-TEST_F(RetargetCommand, InPlaceKeepsABackupAndNeverOverwritesOne) {
+TEST_F(RetargetCommand, InPlaceKeepsABackupWhichUndoInPlaceRetiresAndNeverOverwritesAnother) {
     RunResult r = runVelmark({"retarget", "--in-place", app});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readBytes(app + ".bak"), original);
     const std::vector<uint8_t> retargeted = readBytes(app);
     EXPECT_EQ(pe::readImage(retargeted).imports[0].dllName, "VelmArk.DLL");
 
-    // Undoing in place would overwrite the backup: refused, nothing changes.
+    // The backup holds exactly what undo restores: it is retired.
     RunResult undo = runVelmark({"retarget", "--undo", "--in-place", app});
+    ASSERT_EQ(undo.exitCode, 0) << undo.err;
+    EXPECT_EQ(readBytes(app), original);
+    EXPECT_FALSE(fileExists(app + ".bak"));
+
+    // A backup holding anything else is never overwritten.
+    ASSERT_EQ(runVelmark({"retarget", "--in-place", app}).exitCode, 0);
+    writeBytes(app + ".bak", {'o', 'l', 'd'});
+    undo = runVelmark({"retarget", "--undo", "--in-place", app});
     EXPECT_EQ(undo.exitCode, 1);
     EXPECT_TRUE(contains(undo.err, app + ".bak: a backup already exists")) << undo.err;
     EXPECT_EQ(readBytes(app), retargeted);
-    EXPECT_EQ(readBytes(app + ".bak"), original);
+    EXPECT_EQ(readBytes(app + ".bak"), std::vector<uint8_t>({'o', 'l', 'd'}));
 }
 
 TEST_F(RetargetCommand, RefusalsNameTheFileAndWriteNothing) {
@@ -73,7 +81,7 @@ TEST_F(RetargetCommand, RefusalsNameTheFileAndWriteNothing) {
     EXPECT_TRUE(contains(r.err, "velmark retarget: " + lacking + ": 2 of its COREDLL.dll imports")) << r.err;
     EXPECT_TRUE(contains(r.err, "\n  ordinal 554\n")) << r.err;
     EXPECT_TRUE(contains(r.err, "\n  name \"NoSuchCoredllFunction\"\n")) << r.err;
-    EXPECT_FALSE(fileExists(dir.path("lacking.velmark.exe")));
+    EXPECT_FALSE(fileExists(dir.path("retargeted")));
 
     plan = typicalApplication();
     plan.machine = 0x14C;
@@ -81,7 +89,7 @@ TEST_F(RetargetCommand, RefusalsNameTheFileAndWriteNothing) {
     writeBytes(x86, buildTestImage(plan));
     r = runVelmark({"retarget", "--in-place", x86});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(contains(r.err, x86 + ": machine 0x14C is not ARM")) << r.err;
+    EXPECT_TRUE(contains(r.err, x86 + ": machine x86 (0x14C) is not ARM")) << r.err;
     EXPECT_FALSE(fileExists(x86 + ".bak"));
 
     r = runVelmark({"retarget", dir.path("missing.exe")});
@@ -102,11 +110,14 @@ TEST_F(RetargetCommand, BadUsageExitsWithTwo) {
 }
 
 TEST(VelmarkHelp, EverySubcommandHasHelp) {
-    for (const char* command : {"inspect", "retarget", "mui-name", "banner-preview"}) {
+    for (const char* command : {"check", "inspect", "retarget", "mui-name", "banner-preview", "banner-check"}) {
         RunResult r = runVelmark({command, "--help"});
         EXPECT_EQ(r.exitCode, 0) << command;
         EXPECT_TRUE(contains(r.out, std::string("velmark ") + command)) << r.out;
     }
+    RunResult version = runVelmark({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(contains(version.out, "velmark 1.0")) << version.out;
 }
 
 // The retargeted image as llvm-readobj sees it: no warning, the import

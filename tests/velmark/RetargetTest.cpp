@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using namespace velmark::cli;
@@ -89,11 +91,12 @@ TEST(Retarget, KeepsTheLetterCaseOfTheOriginalName) {
     EXPECT_EQ(pe::readImage(result.file).imports[0].dllName, "VelmArk.DLL");
 }
 
-TEST(Retarget, UndoRestoresTheOriginalByteForByte) {
+TEST(Retarget, UndoRestoresTheOriginalByteForByteForArmAndArmv4iApplications) {
     for (const char* name : {"COREDLL.dll", "coredll.dll", "CoreDll.DLL", "cOREDLL.DLL"}) {
         for (bool checksum : {false, true}) {
             TestImagePlan plan = typicalApplication(name);
             plan.validChecksum = checksum;
+            plan.machine = checksum ? 0x1C2 : 0x1C0;
             const std::vector<uint8_t> original = buildTestImage(plan);
             RetargetResult there = toVelmark(original);
             EXPECT_NE(there.file, original);
@@ -171,10 +174,16 @@ TEST(Retarget, RefusesWhatItCannotOrNeedNotRewrite) {
     truncated.resize(truncated.size() - 0x100);
     const std::vector<uint8_t> retargeted = toVelmark(buildTestImage(typicalApplication())).file;
     const std::string text = "MZ is all this file has in common with an image";
+    const std::vector<uint8_t> velmarkDll = pe::readImageFile(VELMARK_DLL).file;
+    // VELMARK's image under another DLL name: still COREDLL's interface.
+    std::vector<uint8_t> pretender = velmarkDll;
+    const std::string velmarkName = "VELMARK.dll";
+    auto at = std::search(pretender.begin(), pretender.end(), velmarkName.begin(), velmarkName.end());
+    std::copy_n("OTHERLB", 7, at);
 
     const std::vector<Case> cases = {
-        {"x86 image", buildTestImage(x86), RetargetDirection::ToVelmark, "is not ARM (0x1C0)"},
-        {"ARM desktop image", buildTestImage(desktopArm), RetargetDirection::ToVelmark, "is not Windows CE (9)"},
+        {"x86 image", buildTestImage(x86), RetargetDirection::ToVelmark, "machine x86 (0x14C) is not ARM"},
+        {"ARM desktop image", buildTestImage(desktopArm), RetargetDirection::ToVelmark, "is not Windows CE GUI (9)"},
         {"truncated image", truncated, RetargetDirection::ToVelmark, "not a PE image: raw data of section 1 (.idata)"},
         {"text file", std::vector<uint8_t>(text.begin(), text.end()), RetargetDirection::ToVelmark,
          "not a PE image: DOS header"},
@@ -185,6 +194,9 @@ TEST(Retarget, RefusesWhatItCannotOrNeedNotRewrite) {
         {"already retargeted", retargeted, RetargetDirection::ToVelmark, "already retargeted"},
         {"undo of an original", buildTestImage(typicalApplication()), RetargetDirection::ToCoredll,
          "not retargeted: it has no VELMARK.dll import"},
+        {"VELMARK.dll", velmarkDll, RetargetDirection::ToVelmark, "it is VELMARK.dll itself"},
+        {"a DLL exporting COREDLL's interface", pretender, RetargetDirection::ToVelmark,
+         "it exports 1675 of COREDLL's 1675 names"},
     };
     for (const Case& c : cases) {
         std::string why = refusal(c.file, c.direction);

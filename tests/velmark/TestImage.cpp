@@ -29,7 +29,10 @@ std::vector<uint8_t> importData(const TestImagePlan& plan, uint32_t& iatRva, uin
     const size_t n = plan.libraries.size();
     uint32_t lookupStart = uint32_t(n + 1) * 20;
     uint32_t tableBytes = 0;
-    for (const TestLibrary& l : plan.libraries) tableBytes += uint32_t(l.imports.size() + 1) * 4;
+    for (const TestLibrary& l : plan.libraries) {
+        tableBytes += 4;
+        for (const TestImport& import : l.imports) tableBytes += import.repeat * 4;
+    }
     uint32_t iatStart = lookupStart + tableBytes;
     uint32_t namesStart = iatStart + tableBytes;
 
@@ -50,10 +53,12 @@ std::vector<uint8_t> importData(const TestImagePlan& plan, uint32_t& iatRva, uin
         put32(d, uint32_t(i * 20) + 16, kIdataRva + iat);
         for (const TestImport& import : l.imports) {
             uint32_t entry = import.byName ? appendName(import.name, true) : 0x80000000u | import.ordinal;
-            put32(d, lookup, entry);
-            put32(d, iat, entry);  // unbound: the IAT on disk repeats the lookup table
-            lookup += 4;
-            iat += 4;
+            for (uint32_t r = 0; r < import.repeat; ++r) {
+                put32(d, lookup, entry);
+                put32(d, iat, entry);  // unbound: the IAT on disk repeats the lookup table
+                lookup += 4;
+                iat += 4;
+            }
         }
         lookup += 4;
         iat += 4;
@@ -61,6 +66,24 @@ std::vector<uint8_t> importData(const TestImagePlan& plan, uint32_t& iatRva, uin
     }
     iatRva = kIdataRva + iatStart;
     iatSize = tableBytes;
+    return d;
+}
+
+// A resource directory of one leaf, bitmap 284 in language 0x409, with its
+// data behind it, for a section at `rva`.
+std::vector<uint8_t> resourceData(const std::vector<uint8_t>& bitmap, uint32_t rva) {
+    std::vector<uint8_t> d(0x58);
+    auto table = [&](uint32_t at, uint32_t id, uint32_t target) {
+        put16(d, at + 14, 1);  // one identifier entry
+        put32(d, at + 16, id);
+        put32(d, at + 20, target);
+    };
+    table(0x00, 2, 0x80000000u | 0x18);    // RT_BITMAP
+    table(0x18, 284, 0x80000000u | 0x30);  // the banner's bitmap
+    table(0x30, 0x409, 0x48);              // a data entry
+    put32(d, 0x48, rva + 0x58);
+    put32(d, 0x4C, uint32_t(bitmap.size()));
+    d.insert(d.end(), bitmap.begin(), bitmap.end());
     return d;
 }
 
@@ -80,14 +103,19 @@ std::vector<uint8_t> buildTestImage(const TestImagePlan& plan) {
     uint32_t iatRva = 0, iatSize = 0;
     std::vector<uint8_t> idata = importData(plan, iatRva, iatSize);
     const uint32_t idataRawSize = alignUp(uint32_t(idata.size()), kFileAlignment);
-    std::vector<uint8_t> f(kIdataRaw + idataRawSize);
+    const uint32_t rsrcRva = kIdataRva + alignUp(uint32_t(idata.size()), kSectionAlignment);
+    const uint32_t rsrcRaw = kIdataRaw + idataRawSize;
+    const std::vector<uint8_t> rsrc = plan.bitmap284.empty() ? std::vector<uint8_t>()
+                                                              : resourceData(plan.bitmap284, rsrcRva);
+    const uint32_t rsrcRawSize = alignUp(uint32_t(rsrc.size()), kFileAlignment);
+    std::vector<uint8_t> f(rsrcRaw + rsrcRawSize);
 
     put16(f, 0, 0x5A4D);  // MZ
     put32(f, 0x3C, kPeOffset);
     put32(f, kPeOffset, 0x00004550);  // PE\0\0
     const uint32_t fh = kPeOffset + 4, oh = fh + 20;
     put16(f, fh + 0, plan.machine);
-    put16(f, fh + 2, 2);       // sections
+    put16(f, fh + 2, rsrc.empty() ? 2 : 3);  // sections
     put16(f, fh + 16, 0xE0);   // optional header size
     put16(f, fh + 18, 0x0103); // executable, 32-bit, relocations stripped
     put16(f, oh + 0, 0x10B);
@@ -103,7 +131,7 @@ std::vector<uint8_t> buildTestImage(const TestImagePlan& plan) {
     put16(f, oh + 42, 10);
     put16(f, oh + 48, 4);
     put16(f, oh + 50, 10);
-    put32(f, oh + 56, kIdataRva + alignUp(uint32_t(idata.size()), kSectionAlignment));  // SizeOfImage
+    put32(f, oh + 56, rsrcRva + alignUp(uint32_t(rsrc.size()), kSectionAlignment));  // SizeOfImage
     put32(f, oh + 60, kTextRaw);  // SizeOfHeaders
     put16(f, oh + 68, plan.subsystem);
     put32(f, oh + 72, 0x10000);
@@ -113,6 +141,13 @@ std::vector<uint8_t> buildTestImage(const TestImagePlan& plan) {
     put32(f, oh + 92, 16);
     put32(f, oh + 96 + 8 * 1, kIdataRva);  // import directory: the descriptors
     put32(f, oh + 96 + 8 * 1 + 4, uint32_t(plan.libraries.size() + 1) * 20);
+    if (!rsrc.empty()) {
+        put32(f, oh + 96 + 8 * 2, rsrcRva);  // resource directory
+        put32(f, oh + 96 + 8 * 2 + 4, uint32_t(rsrc.size()));
+        writeSectionHeader(f, oh + 0xE0 + 80, ".rsrc", rsrcRva, uint32_t(rsrc.size()), rsrcRaw, rsrcRawSize,
+                           0x40000040);
+        std::memcpy(f.data() + rsrcRaw, rsrc.data(), rsrc.size());
+    }
     put32(f, oh + 96 + 8 * 12, iatRva);    // IAT directory
     put32(f, oh + 96 + 8 * 12 + 4, iatSize);
 

@@ -15,9 +15,10 @@ struct TestImport {
     bool byName = false;
     uint16_t ordinal = 0;  // when by ordinal
     std::string name;      // when by name
+    uint32_t repeat = 1;   // lookup entries made of this one; by name, all share one hint/name entry
 
     static TestImport ordinalOf(uint16_t o) { return {false, o, {}}; }
-    static TestImport named(std::string n) { return {true, 0, std::move(n)}; }
+    static TestImport named(std::string n, uint32_t repeat = 1) { return {true, 0, std::move(n), repeat}; }
 };
 
 struct TestLibrary {
@@ -27,10 +28,13 @@ struct TestLibrary {
 };
 
 struct TestImagePlan {
-    uint16_t machine = 0x1C0;  // ARM
+    uint16_t machine = 0x1C0;  // ARM; 0x1C2 for ARMV4I
     uint16_t subsystem = 9;    // Windows CE GUI
     std::vector<TestLibrary> libraries;
     bool validChecksum = false;  // otherwise CheckSum is 0, as CE linkers leave it
+    // When not empty, a .rsrc section holds this as bitmap resource 284
+    // (a BMP file's bytes without its 14-byte file header).
+    std::vector<uint8_t> bitmap284;
 };
 
 std::vector<uint8_t> buildTestImage(const TestImagePlan& plan);

@@ -3,6 +3,7 @@
 #include "ArmFrames.h"
 #include "Hex.h"
 #include "PeFormat.h"
+#include "Printable.h"
 
 #include <cstdio>
 
@@ -10,14 +11,16 @@ namespace pe {
 
 using velmark::hex;
 
+std::string machineLabel(uint16_t machine) { return machineName(machine) + " (" + hex(machine) + ")"; }
+
 std::string machineName(uint16_t machine) {
     switch (machine) {
     case 0x14C: return "x86";
     case 0x166: return "MIPS R4000";
     case 0x1A2: return "SH3";
     case 0x1A6: return "SH4";
-    case 0x1C0: return "ARM";
-    case 0x1C2: return "ARM Thumb";
+    case 0x1C0: return "ARM";  // ARMv4 and later in ARM state
+    case 0x1C2: return "ARMV4I";
     case 0x1C4: return "ARM Thumb-2";
     case 0x8664: return "x86-64";
     case 0xAA64: return "ARM64";
@@ -54,8 +57,7 @@ std::string sectionFlags(uint32_t c) {
 void writeSummary(std::ostream& out, const std::string& path, const pe::Image& image) {
     bool dll = image.fileCharacteristics & pe::format::kFileDll;
     out << path << "\n"
-        << "  format       PE32 " << (dll ? "DLL" : "executable") << ", machine " << machineName(image.machine)
-        << " (" << hex(image.machine) << ")\n"
+        << "  format       PE32 " << (dll ? "DLL" : "executable") << ", machine " << machineLabel(image.machine) << "\n"
         << "  subsystem    " << subsystemName(image.subsystem) << " (" << image.subsystem << "), version "
         << image.subsystemMajor << "." << image.subsystemMinor << "\n"
         << "  image base   " << hex(image.imageBase) << ", size " << hex(image.sizeOfImage) << ", entry point RVA "
@@ -64,7 +66,7 @@ void writeSummary(std::ostream& out, const std::string& path, const pe::Image& i
         << "  sections     " << image.sections.size() << "\n";
     for (const pe::Section& s : image.sections) {
         char line[160];
-        std::snprintf(line, sizeof line, "    %-8s RVA %s  virtual %s  raw %s at %s  ", s.name.c_str(),
+        std::snprintf(line, sizeof line, "    %-8s RVA %s  virtual %s  raw %s at %s  ", printable(s.name).c_str(),
                       hex(s.virtualAddress, 8).c_str(), hex(s.virtualSize, 8).c_str(), hex(s.rawSize, 8).c_str(),
                       hex(s.rawOffset, 8).c_str());
         out << line << sectionFlags(s.characteristics) << "\n";
@@ -75,8 +77,8 @@ void writeSummary(std::ostream& out, const std::string& path, const pe::Image& i
         out << "  exports      none\n";
     else
         out << "  exports      " << image.namedExports.size() << " named, " << slots << " of "
-            << image.exportAddresses.size() << " address slots used from ordinal " << image.ordinalBase << ", as \""
-            << image.exportDllName << "\"\n";
+            << image.exportAddresses.size() << " address slots used from ordinal " << image.ordinalBase << ", as "
+            << quoted(image.exportDllName) << "\n";
     size_t entries = 0;
     for (const pe::ImportedLibrary& library : image.imports) entries += library.entries.size();
     out << "  imports      " << image.imports.size() << (image.imports.size() == 1 ? " library, " : " libraries, ")
@@ -84,7 +86,7 @@ void writeSummary(std::ostream& out, const std::string& path, const pe::Image& i
     for (const pe::ImportedLibrary& library : image.imports) {
         size_t byName = 0;
         for (const pe::Import& i : library.entries) byName += !i.byOrdinal;
-        out << "    " << library.dllName << ": " << library.entries.size() << " (" << library.entries.size() - byName
+        out << "    " << printable(library.dllName) << ": " << library.entries.size() << " (" << library.entries.size() - byName
             << " by ordinal, " << byName << " by name)\n";
     }
     out << "  relocations  " << image.relocations.size() << " in " << image.relocationBlocks.size() << " blocks\n";

@@ -11,7 +11,10 @@
 
 namespace pe {
 
+// One name for a machine in every command: "ARM", "ARMV4I", ...
 std::string machineName(uint16_t machine);
+// The name and the number, "ARMV4I (0x1C2)".
+std::string machineLabel(uint16_t machine);
 std::string subsystemName(uint16_t subsystem);
 std::string sectionFlags(uint32_t characteristics);
 

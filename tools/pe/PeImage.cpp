@@ -9,7 +9,9 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
+#include <type_traits>
 
 namespace pe {
 namespace {
@@ -22,12 +24,41 @@ using velmark::hex;
     throw PeFormatError(message);
 }
 
+// A name from the file as error messages show it: bytes outside printable
+// ASCII as \xNN, long names cut short.
+std::string shortName(std::string_view name) {
+    constexpr size_t kShown = 64;
+    std::string out;
+    for (unsigned char c : name.substr(0, kShown)) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += char(c);
+        } else {
+            const char* digits = "0123456789ABCDEF";
+            out += {'\\', 'x', digits[c >> 4], digits[c & 15]};
+        }
+    }
+    if (name.size() > kShown) out += "... (" + std::to_string(name.size()) + " characters)";
+    return out;
+}
+
+// Error labels are built only when an error is raised: a label naming a long
+// DLL name, built for each of many entries, would cost time and memory in
+// proportion to entries times name length.
+template <class Describe>
+std::string describe(const Describe& what) {
+    if constexpr (std::is_invocable_v<Describe>)
+        return what();
+    else
+        return std::string(what);
+}
+
 // Checks that [offset, offset + size) lies inside the file; `what` names the
 // structure for the error.
-void requireFileRange(const Image& image, uint64_t offset, uint64_t size, const std::string& what) {
+template <class Describe>
+void requireFileRange(const Image& image, uint64_t offset, uint64_t size, const Describe& what) {
     uint64_t fileSize = image.file.size();
     if (offset > fileSize || size > fileSize - offset)
-        fail(what + " at file offset " + hex(offset) + " (" + std::to_string(size) +
+        fail(describe(what) + " at file offset " + hex(offset) + " (" + std::to_string(size) +
              " bytes) lies outside the " + std::to_string(fileSize) + "-byte file");
 }
 
@@ -39,30 +70,67 @@ uint64_t fileBackedSize(const Section& section) {
 
 // The file offset of [rva, rva + size), which must lie in the file data of one
 // section; `what` names the structure for the error.
-uint64_t fileOffsetOf(const Image& image, uint64_t rva, uint64_t size, const std::string& what) {
+template <class Describe>
+uint64_t fileOffsetOf(const Image& image, uint64_t rva, uint64_t size, const Describe& what) {
     const Section* section = rva <= UINT32_MAX ? image.sectionAt(uint32_t(rva)) : nullptr;
-    if (!section) fail(what + " (RVA " + hex(rva) + ") points outside the image's sections");
+    if (!section) fail(describe(what) + " (RVA " + hex(rva) + ") points outside the image's sections");
     uint64_t within = rva - section->virtualAddress;
     uint64_t backed = fileBackedSize(*section);
     if (within > backed || size > backed - within)
-        fail(what + " (RVA " + hex(rva) + ", " + std::to_string(size) +
-             " bytes) runs past the file data of section " + section->name);
+        fail(describe(what) + " (RVA " + hex(rva) + ", " + std::to_string(size) +
+             " bytes) runs past the file data of section " + shortName(section->name));
     return section->rawOffset + within;
 }
 
-uint32_t read32At(const Image& image, uint64_t rva, const std::string& what) {
+template <class Describe>
+uint32_t read32At(const Image& image, uint64_t rva, const Describe& what) {
     return loadLe32(image.file.data() + fileOffsetOf(image, rva, 4, what));
 }
 
+// Where the first NUL at or after a file offset lies, remembered for every
+// scan made: names that share a tail (entries pointing into one long name at
+// different places) are scanned once altogether, not once each.
+class NulIndex {
+public:
+    explicit NulIndex(const std::vector<uint8_t>& file) : file_(file) {}
+
+    // The offset of the first NUL at or after `offset`, or the file size.
+    uint64_t nulFrom(uint64_t offset) {
+        auto next = known_.upper_bound(offset);
+        if (next != known_.begin()) {
+            auto previous = std::prev(next);
+            if (offset <= previous->second) return previous->second;
+        }
+        // No known run covers `offset`: scan up to the next known start.
+        uint64_t stop = next == known_.end() ? file_.size() : next->first;
+        const uint8_t* found = static_cast<const uint8_t*>(std::memchr(file_.data() + offset, 0, stop - offset));
+        uint64_t nul = found ? uint64_t(found - file_.data()) : next == known_.end() ? file_.size() : next->second;
+        known_.emplace(offset, nul);
+        return nul;
+    }
+
+private:
+    const std::vector<uint8_t>& file_;
+    std::map<uint64_t, uint64_t> known_;  // scan start -> first NUL from there
+};
+
 // The NUL-terminated string at rva; it must end inside its section's file data.
-std::string readString(const Image& image, uint64_t rva, const std::string& what) {
+template <class Describe>
+std::string_view readString(const Image& image, uint64_t rva, const Describe& what, NulIndex* index = nullptr) {
     uint64_t offset = fileOffsetOf(image, rva, 0, what);
     const Section* section = image.sectionAt(uint32_t(rva));
     uint64_t available = fileBackedSize(*section) - (rva - section->virtualAddress);
     const char* start = reinterpret_cast<const char*>(image.file.data() + offset);
-    const void* end = std::memchr(start, 0, available);
-    if (!end) fail(what + " (RVA " + hex(rva) + ") has no terminating NUL inside section " + section->name);
-    return std::string(start, static_cast<const char*>(end));
+    uint64_t length = 0;
+    if (index) {
+        length = index->nulFrom(offset) - offset;
+    } else {
+        const void* end = std::memchr(start, 0, available);
+        length = end ? uint64_t(static_cast<const char*>(end) - start) : available;
+    }
+    if (length >= available)
+        fail(describe(what) + " (RVA " + hex(rva) + ") has no terminating NUL inside section " + shortName(section->name));
+    return std::string_view(start, length);
 }
 
 void readFileHeader(Image& image, uint32_t& fileHeader) {
@@ -143,7 +211,7 @@ void readSections(Image& image, uint32_t fileHeader, uint32_t sectionTable) {
         s.rawSize = loadLe32(sh + kShSizeOfRawData);
         s.rawOffset = loadLe32(sh + kShPointerToRawData);
         s.characteristics = loadLe32(sh + kShCharacteristics);
-        std::string label = "section " + std::to_string(i) + " (" + s.name + ")";
+        std::string label = "section " + std::to_string(i) + " (" + shortName(s.name) + ")";
         if (s.rawSize) requireFileRange(image, s.rawOffset, s.rawSize, "raw data of " + label);
         uint64_t span = s.virtualSize ? s.virtualSize : s.rawSize;
         if (s.virtualAddress < previousEnd)
@@ -166,7 +234,7 @@ void readExports(Image& image) {
     uint32_t functionsRva = loadLe32(ed + kEdAddressOfFunctions);
     uint32_t namesRva = loadLe32(ed + kEdAddressOfNames);
     uint32_t ordinalsRva = loadLe32(ed + kEdAddressOfNameOrdinals);
-    image.exportDllName = readString(image, loadLe32(ed + kEdName), "export directory DLL name");
+    image.exportDllName = std::string(readString(image, loadLe32(ed + kEdName), "export directory DLL name"));
     image.ordinalBase = loadLe32(ed + kEdBase);
 
     if (functionCount) {
@@ -176,6 +244,7 @@ void readExports(Image& image) {
         for (uint32_t i = 0; i < functionCount; ++i) image.exportAddresses.push_back(loadLe32(functions + 4 * i));
     }
     if (!nameCount) return;
+    NulIndex index(image.file);
     const uint8_t* names = image.file.data() +
         fileOffsetOf(image, namesRva, uint64_t(nameCount) * 4,
                      "export name pointer table of " + std::to_string(nameCount) + " entries");
@@ -184,42 +253,48 @@ void readExports(Image& image) {
                      "export ordinal table of " + std::to_string(nameCount) + " entries");
     for (uint32_t i = 0; i < nameCount; ++i) {
         NamedExport named;
-        named.name = readString(image, loadLe32(names + 4 * i), "export name pointer " + std::to_string(i));
+        named.name = readString(image, loadLe32(names + 4 * i),
+                                [i] { return "export name pointer " + std::to_string(i); }, &index);
         uint16_t index = loadLe16(ordinals + 2 * i);
         if (index >= functionCount)
-            fail("export name " + std::to_string(i) + " (" + named.name + ") has address-table index " +
+            fail("export name " + std::to_string(i) + " (" + shortName(named.name) + ") has address-table index " +
                  std::to_string(index) + " beyond the " + std::to_string(functionCount) + " addresses");
         uint64_t ordinal = uint64_t(image.ordinalBase) + index;
         if (ordinal > UINT16_MAX)
-            fail("export name " + std::to_string(i) + " (" + named.name + ") has ordinal " +
+            fail("export name " + std::to_string(i) + " (" + shortName(named.name) + ") has ordinal " +
                  std::to_string(ordinal) + ", beyond 65535");
         named.ordinal = uint16_t(ordinal);
         image.namedExports.push_back(std::move(named));
     }
 }
 
-Import readImportEntry(const Image& image, const ImportedLibrary& library, uint32_t index, uint32_t entry) {
-    std::string label = "import lookup entry " + std::to_string(index) + " of " + library.dllName;
+Import readImportEntry(const Image& image, const ImportedLibrary& library, uint32_t index, uint32_t entry,
+                       NulIndex& names) {
+    auto label = [&library, index] {
+        return "import lookup entry " + std::to_string(index) + " of " + shortName(library.dllName);
+    };
     Import import;
     import.slotRva = uint32_t(library.iatRva + 4ull * index);
-    fileOffsetOf(image, uint64_t(library.iatRva) + 4ull * index, 4, "IAT slot of " + label);
+    fileOffsetOf(image, uint64_t(library.iatRva) + 4ull * index, 4, [&label] { return "IAT slot of " + label(); });
     if (entry & kImportByOrdinal) {
-        if (entry & kImportOrdinalReserved) fail(label + " (" + hex(entry) + ") has reserved bits set");
+        if (entry & kImportOrdinalReserved) fail(label() + " (" + hex(entry) + ") has reserved bits set");
         import.byOrdinal = true;
         import.ordinal = uint16_t(entry);
         return import;
     }
-    const uint8_t* hint = image.file.data() + fileOffsetOf(image, entry, kHintSize, "hint/name entry of " + label);
+    const uint8_t* hint =
+        image.file.data() + fileOffsetOf(image, entry, kHintSize, [&label] { return "hint/name entry of " + label(); });
     import.hint = loadLe16(hint);
-    import.name = readString(image, uint64_t(entry) + kHintSize, "name of " + label);
+    import.name = readString(image, uint64_t(entry) + kHintSize, [&label] { return "name of " + label(); }, &names);
     return import;
 }
 
 void readImports(Image& image) {
     const DataDirectory& dir = image.directories[kDirImport];
     if (dir.rva == 0) return;
+    NulIndex names(image.file);
     for (uint32_t index = 0;; ++index) {
-        std::string label = "import descriptor " + std::to_string(index);
+        auto label = [index] { return "import descriptor " + std::to_string(index); };
         const uint8_t* id = image.file.data() +
             fileOffsetOf(image, uint64_t(dir.rva) + uint64_t(index) * kImportDescriptorSize,
                          kImportDescriptorSize, label);
@@ -229,18 +304,18 @@ void readImports(Image& image) {
         if (lookupRva == 0 && nameRva == 0 && iatRva == 0) return;
 
         ImportedLibrary library;
-        library.dllName = readString(image, nameRva, label + " DLL name");
-        label += " (" + library.dllName + ")";
-        if (iatRva == 0) fail(label + " has no IAT");
+        library.dllName = readString(image, nameRva, [&label] { return label() + " DLL name"; }, &names);
+        if (iatRva == 0) fail(label() + " (" + shortName(library.dllName) + ") has no IAT");
         library.lookupTableRva = lookupRva;
         library.iatRva = iatRva;
         // Without a lookup table the IAT on disk serves as one.
         uint32_t walkRva = lookupRva ? lookupRva : iatRva;
         for (uint32_t i = 0;; ++i) {
-            uint32_t entry = read32At(image, uint64_t(walkRva) + 4ull * i,
-                                      "import lookup entry " + std::to_string(i) + " of " + library.dllName);
+            uint32_t entry = read32At(image, uint64_t(walkRva) + 4ull * i, [&library, i] {
+                return "import lookup entry " + std::to_string(i) + " of " + shortName(library.dllName);
+            });
             if (entry == 0) break;
-            library.entries.push_back(readImportEntry(image, library, i, entry));
+            library.entries.push_back(readImportEntry(image, library, i, entry, names));
         }
         image.imports.push_back(std::move(library));
     }
@@ -310,7 +385,7 @@ uint32_t Image::read32(uint32_t rva) const {
     return read32At(*this, rva, "requested word");
 }
 
-std::string Image::stringAt(uint32_t rva) const {
+std::string_view Image::stringAt(uint32_t rva) const {
     return readString(*this, rva, "requested string");
 }
 

@@ -1,11 +1,16 @@
 // A strict reader for PE32 images: headers, sections, exports, imports and
 // base relocations. Every offset is checked against the file before use; a
 // malformed image raises PeFormatError naming the structure that is wrong.
+// Names (export names, imported DLL and function names) are views into the
+// image's own file bytes: each is read once however many entries point at
+// it, so reading needs memory in proportion to the file, not to the names.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pe {
@@ -16,6 +21,7 @@ public:
 };
 
 constexpr uint16_t kMachineArm = 0x1C0;
+constexpr uint16_t kMachineArmv4i = 0x1C2;  // ARM with Thumb interworking
 constexpr uint16_t kSubsystemWindowsCeGui = 9;
 
 constexpr uint32_t kSectionCode = 0x00000020;
@@ -44,7 +50,7 @@ struct DataDirectory {
 };
 
 struct NamedExport {
-    std::string name;
+    std::string_view name;
     uint16_t ordinal = 0;  // biased: address-table index + ordinal base
 };
 
@@ -52,12 +58,12 @@ struct Import {
     bool byOrdinal = false;
     uint16_t ordinal = 0;   // when byOrdinal
     uint16_t hint = 0;      // when by name
-    std::string name;       // when by name
+    std::string_view name;  // when by name
     uint32_t slotRva = 0;   // this entry's IAT slot
 };
 
 struct ImportedLibrary {
-    std::string dllName;
+    std::string_view dllName;
     uint32_t lookupTableRva = 0;  // OriginalFirstThunk
     uint32_t iatRva = 0;          // FirstThunk
     std::vector<Import> entries;
@@ -77,7 +83,17 @@ struct RelocationBlock {
 };
 
 struct Image {
+    Image() = default;
+    // The names are views into `file`: a copy would point into the original.
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
+    Image(Image&&) = default;
+    Image& operator=(Image&&) = default;
+
     std::vector<uint8_t> file;
+    // Text of names that do not come from `file` (images built by hand).
+    std::deque<std::string> heldNames;
+    std::string_view holdName(std::string name) { return heldNames.emplace_back(std::move(name)); }
 
     uint16_t machine = 0;
     uint16_t fileCharacteristics = 0;
@@ -130,7 +146,7 @@ struct Image {
     uint32_t read32(uint32_t rva) const;
     // The NUL-terminated string at rva, which must end inside the file data
     // of its section.
-    std::string stringAt(uint32_t rva) const;
+    std::string_view stringAt(uint32_t rva) const;
 };
 
 Image readImage(std::vector<uint8_t> bytes);

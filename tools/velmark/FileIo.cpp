@@ -10,49 +10,122 @@
 #include <iterator>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace velmark::cli {
+namespace {
+
+// Links followed before giving up, as the kernel's own limit.
+constexpr int kMaxLinks = 40;
+
+std::string reasonOf(int error) { return std::strerror(error); }
+
+// Writes all of `bytes` to an open descriptor; false with errno set on failure.
+bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+void writeThrough(const std::string& path, const std::vector<uint8_t>& bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) throw CommandError(path + ": cannot be written: " + reasonOf(errno));
+    bool ok = writeAll(fd, bytes);
+    int error = errno;
+    ::close(fd);
+    if (!ok) throw CommandError(path + ": write failed: " + reasonOf(error));
+}
+
+// The mode a newly created file gets: 0666 less the process's umask.
+mode_t newFileMode() {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+void writeAtomically(const std::string& path, const std::vector<uint8_t>& bytes, const std::string& permissionsFrom) {
+    fs::path destination(path);
+    fs::path directory = destination.has_parent_path() ? destination.parent_path() : fs::path(".");
+    // Short, so that a destination name near the 255-byte limit still works.
+    std::string temporary = (directory / ".velmark-XXXXXX").string();
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0) throw CommandError(path + ": cannot be written: " + reasonOf(errno));
+    struct stat existing {};
+    mode_t mode = newFileMode();
+    const std::string& modelFile = permissionsFrom.empty() ? path : permissionsFrom;
+    if (::stat(modelFile.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+    int error = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        throw CommandError(path + ": write failed: " + reasonOf(error ? error : errno));
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = errno;
+        ::unlink(temporary.c_str());
+        throw CommandError(path + ": cannot be replaced: " + reasonOf(error));
+    }
+}
+
+}  // namespace
 
 std::vector<uint8_t> readWholeFile(const std::string& path) {
+    if (path.empty()) throw CommandError("a file name is empty", kExitBadUsage);
     std::error_code ec;
     if (fs::is_directory(path, ec)) throw CommandError(path + ": cannot be read: it is a directory");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw CommandError(path + ": cannot be read: " + std::strerror(errno));
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw CommandError(path + ": cannot be read: " + std::strerror(errno));
-    return bytes;
+    try {
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (in.bad()) throw CommandError(path + ": cannot be read: " + std::strerror(errno));
+        return bytes;
+    } catch (const std::bad_alloc&) {
+        throw CommandError(path + ": cannot be read: not enough memory to hold it");
+    }
+}
+
+std::string resolveLinks(const std::string& path) {
+    fs::path current(path);
+    for (int i = 0; i < kMaxLinks; ++i) {
+        std::error_code ec;
+        if (!fs::is_symlink(current, ec)) return current.string();
+        fs::path target = fs::read_symlink(current, ec);
+        if (ec) throw CommandError(path + ": the link cannot be read: " + ec.message());
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    throw CommandError(path + ": too many levels of symbolic links");
 }
 
 void writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, const std::string& permissionsFrom) {
-    const std::string temporary = path + ".velmark-tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) throw CommandError(path + ": cannot be written: " + std::strerror(errno));
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        if (!out.flush()) {
-            std::remove(temporary.c_str());
-            throw CommandError(path + ": write failed: " + std::strerror(errno));
-        }
-    }
+    if (path.empty()) throw CommandError("the output file name is empty", kExitBadUsage);
+    const std::string target = resolveLinks(path);
     std::error_code ec;
-    if (!permissionsFrom.empty()) {
-        fs::perms perms = fs::status(permissionsFrom, ec).permissions();
-        if (!ec) fs::permissions(temporary, perms, ec);
+    fs::file_status status = fs::status(target, ec);
+    if (fs::is_directory(status))
+        throw CommandError(path + ": cannot be written: it is a directory");
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        writeThrough(target, bytes);
+        return;
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::string reason = std::strerror(errno);
-        std::remove(temporary.c_str());
-        throw CommandError(path + ": cannot be replaced: " + reason);
-    }
+    writeAtomically(target, bytes, permissionsFrom);
 }
 
 void makeBackup(const std::string& path, const std::string& backup) {
     std::error_code ec;
-    if (fs::exists(backup, ec))
+    if (fs::exists(fs::symlink_status(backup, ec)))
         throw CommandError(backup + ": a backup already exists; move it away before changing " + path +
                            " in place again");
-    fs::copy_file(path, backup, fs::copy_options::none, ec);
+    fs::copy_file(resolveLinks(path), backup, fs::copy_options::none, ec);
     if (ec) throw CommandError(backup + ": cannot be written: " + ec.message());
 }
 

@@ -1,6 +1,9 @@
-// Whole-file reads and writes for the subcommands. A written file appears
-// complete or not at all: it is written beside its destination and renamed
-// over it, so an interrupted run never leaves half an image behind.
+// Whole-file reads and writes for the subcommands. A regular file written
+// appears complete or not at all: it is written beside its destination under
+// a short temporary name and renamed over it, so an interrupted run never
+// leaves half an image behind. A symbolic link is followed to the file it
+// names (the link stays); a destination that is not a regular file (a device
+// such as /dev/null, a pipe) is written through, never replaced.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +17,12 @@ std::vector<uint8_t> readWholeFile(const std::string& path);
 
 // Replaces (or creates) `path` with `bytes`. When `permissionsFrom` names a
 // file, the result gets its permission bits (an application stays executable).
+// An empty `path` is bad usage.
 void writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes,
                     const std::string& permissionsFrom = {});
+
+// The file a path finally names once symbolic links are followed.
+std::string resolveLinks(const std::string& path);
 
 // Copies `path` to `backup`; refuses when `backup` already exists, so that an
 // earlier backup (perhaps the only original left) is never overwritten.

@@ -69,7 +69,7 @@ Command addInspectCommand(CLI::App& app) {
         "Exit status: 0 read (and matching), 1 unreadable or mismatching, 2 bad usage.");
     sub->add_option("FILE", o->input, "the image to inspect")->required();
     sub->add_option("--table", o->table, "export table source to check against (default: the built-in copy)");
-    return {sub, [o] { return run(*o); }};
+    return {sub, [o] { return run(*o); }, &o->input};
 }
 
 }  // namespace velmark::cli

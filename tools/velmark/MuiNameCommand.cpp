@@ -34,7 +34,7 @@ int run(const Options& o) {
     MuiNameAnswer answer = languageModuleNameFor(o.dll, table.table, exe, sysLang);
     if (!answer.note.empty()) std::cerr << "velmark mui-name: note: " << answer.note << "\n";
     if (!answer.name) {
-        std::cout << "none: " << answer.why << "\n";
+        std::cerr << "velmark mui-name: none: " << answer.why << "\n";
         return kExitCheckFailed;
     }
     std::cout << utf16ToUtf8(*answer.name) << "\n";
@@ -49,7 +49,7 @@ Command addMuiNameCommand(CLI::App& app) {
         "mui-name",
         "Print the language-module file VELMARK loads for a host executable, when the registry key\n"
         "HKEY_LOCAL_MACHINE\\MUI has Enable = 1: the executable's full path, a point, the SysLang number\n"
-        "with at least four digits, and \".mui\". Prints \"none: REASON\" when no module would be loaded.\n"
+        "with at least four digits, and \".mui\". Says \"none: REASON\" on stderr when no module would be loaded.\n"
         "The answer comes from the real VELMARK.dll choosing on the emulated ARM device.\n"
         "Exit status: 0 a name, 1 none, 2 bad usage.");
     sub->add_option("--exe", o->exe, "the host executable's full path on the device, e.g. \\Windows\\app.exe")
@@ -58,7 +58,7 @@ Command addMuiNameCommand(CLI::App& app) {
                     "the SysLang registry text (read like _wtol: \"40C\" is 40); leave out when the value is absent");
     sub->add_option("--dll", o->dll, "the VELMARK.dll to run")->capture_default_str();
     sub->add_option("--table", o->table, "export table source for the fake COREDLL (default: the built-in copy)");
-    return {sub, [o] { return run(*o); }};
+    return {sub, [o] { return run(*o); }, &o->exe};
 }
 
 }  // namespace velmark::cli

@@ -11,10 +11,15 @@
 
 namespace velmark::cli {
 
-Picture readPicture(const std::string& path) {
-    std::vector<uint8_t> bytes = readWholeFile(path);
+Picture decodePicture(const std::vector<uint8_t>& bytes, const std::string& path) {
     if (bytes.size() > size_t(INT_MAX)) throw CommandError(path + ": too large to be a picture");
     int width = 0, height = 0, channels = 0;
+    if (!stbi_info_from_memory(bytes.data(), int(bytes.size()), &width, &height, &channels))
+        throw CommandError(path + ": cannot be read as a picture: " + stbi_failure_reason());
+    // Checked before decoding: a small compressed file can claim any size.
+    if (uint64_t(width) * uint64_t(height) > kMaxPicturePixels)
+        throw CommandError(path + ": the picture is " + std::to_string(width) + " x " + std::to_string(height) +
+                           ", more than the " + std::to_string(kMaxPicturePixels) + " pixels a bitmap can have here");
     std::unique_ptr<stbi_uc, void (*)(void*)> rgb(
         stbi_load_from_memory(bytes.data(), int(bytes.size()), &width, &height, &channels, 3), stbi_image_free);
     if (!rgb) throw CommandError(path + ": cannot be read as a picture: " + stbi_failure_reason());
@@ -25,6 +30,8 @@ Picture readPicture(const std::string& path) {
     }
     return picture;
 }
+
+Picture readPicture(const std::string& path) { return decodePicture(readWholeFile(path), path); }
 
 void writePng(const std::string& path, const Picture& picture) {
     std::vector<uint8_t> rgb;

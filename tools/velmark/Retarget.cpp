@@ -5,18 +5,25 @@
 
 #include "ByteOrder.h"
 #include "ImageOffsets.h"
+#include "ImageSummary.h"
 #include "PeFormat.h"
+#include "Printable.h"
 
+#include <algorithm>
 #include <cctype>
 #include <sstream>
+#include <unordered_set>
 
 namespace velmark::cli {
 namespace {
 
 const std::string kCoredll = velmark::kCoredllDllName;
 const std::string kVelmark = velmark::kVelmarkDllName;
+// Every missing import is one line; a wholly foreign image would give
+// hundreds of thousands.
+constexpr size_t kLackingShown = 100;
 
-bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
+bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
         if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
@@ -35,22 +42,18 @@ pe::Image readOrRefuse(std::vector<uint8_t> file) {
 }
 
 void requireWindowsCeArm(const pe::Image& image) {
-    if (image.machine != pe::kMachineArm)
-        throw RetargetRefused("machine " + hex(image.machine) + " is not ARM (0x1C0); VELMARK serves only " +
-                              "Windows CE ARM applications");
-    if (image.subsystem != pe::kSubsystemWindowsCeGui)
-        throw RetargetRefused("subsystem " + std::to_string(image.subsystem) +
-                              " is not Windows CE (9); VELMARK serves only Windows CE ARM applications");
+    if (std::optional<std::string> why = notWindowsCeArm(image)) throw RetargetRefused(*why);
 }
 
 std::string importedNames(const pe::Image& image) {
     std::string names;
-    for (const pe::ImportedLibrary& library : image.imports) names += (names.empty() ? "" : ", ") + library.dllName;
+    for (const pe::ImportedLibrary& library : image.imports)
+        names += (names.empty() ? "" : ", ") + printable(library.dllName);
     return names.empty() ? "none" : names;
 }
 
 // Indexes of the import descriptors naming `dll` (any case).
-std::vector<size_t> descriptorsNaming(const pe::Image& image, const std::string& dll) {
+std::vector<size_t> descriptorsNaming(const pe::Image& image, std::string_view dll) {
     std::vector<size_t> found;
     for (size_t i = 0; i < image.imports.size(); ++i)
         if (sameNameIgnoringCase(image.imports[i].dllName, dll)) found.push_back(i);
@@ -68,15 +71,61 @@ void refuseBound(const pe::Image& image, const std::vector<size_t>& descriptors)
     for (size_t d : descriptors) {
         uint32_t stamp = descriptorField(image, d, pe::format::kIdTimeDateStamp);
         if (stamp != 0)
-            throw RetargetRefused("import descriptor " + std::to_string(d) + " (" + image.imports[d].dllName +
+            throw RetargetRefused("import descriptor " + std::to_string(d) + " (" + printable(image.imports[d].dllName) +
                                   ") is bound (TimeDateStamp " + hex(stamp) +
                                   "): its IAT holds addresses inside COREDLL; relink the application unbound");
     }
 }
 
+// COREDLL's export names, for lookups of names read from an image. A name
+// longer than the longest export is answered without hashing it, so many
+// entries pointing into one very long name cost no more than short ones.
+class TableNames {
+public:
+    explicit TableNames(const velmark::ExportTable& table) {
+        for (const velmark::ExportEntry& row : table.rows()) {
+            names_.insert(row.name);
+            longest_ = std::max(longest_, row.name.size());
+        }
+    }
+    bool has(std::string_view name) const { return name.size() <= longest_ && names_.count(name); }
+    size_t size() const { return names_.size(); }
+
+private:
+    std::unordered_set<std::string_view> names_;
+    size_t longest_ = 0;
+};
+
 }  // namespace
 
-std::string nameWithCaseOf(const std::string& from, const std::string& newName) {
+std::optional<std::string> notWindowsCeArm(const pe::Image& image) {
+    if (image.machine != pe::kMachineArm && image.machine != pe::kMachineArmv4i)
+        return "machine " + machineLabel(image.machine) + " is not ARM; VELMARK serves only Windows CE " +
+               "applications for ARM (0x1C0) or ARMV4I (0x1C2)";
+    if (image.subsystem != pe::kSubsystemWindowsCeGui)
+        return "subsystem " + std::to_string(image.subsystem) + " (" + subsystemName(image.subsystem) +
+               ") is not Windows CE GUI (9); VELMARK serves only Windows CE applications";
+    return std::nullopt;
+}
+
+std::optional<std::string> notAnApplication(const pe::Image& image, const velmark::ExportTable& table) {
+    for (const char* own : {"VELMARK.dll", "COREDLL.dll"})
+        if (sameNameIgnoringCase(image.exportDllName, own))
+            return "it is " + printable(image.exportDllName) +
+                   " itself (its export directory says so), not an application that imports it";
+    const TableNames tableNames(table);
+    std::unordered_set<std::string_view> shared;
+    for (const pe::NamedExport& named : image.namedExports)
+        if (tableNames.has(named.name)) shared.insert(named.name);
+    // A library serving a few of COREDLL's names is ordinary; one serving
+    // most of them stands in for COREDLL, as VELMARK itself does.
+    if (tableNames.size() && shared.size() * 2 > tableNames.size())
+        return "it exports " + std::to_string(shared.size()) + " of COREDLL's " + std::to_string(tableNames.size()) +
+               " names: it stands in for COREDLL, it is not an application that imports it";
+    return std::nullopt;
+}
+
+std::string nameWithCaseOf(std::string_view from, const std::string& newName) {
     std::string out = newName;
     for (size_t i = 0; i < out.size() && i < from.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(out[i]);
@@ -86,28 +135,37 @@ std::string nameWithCaseOf(const std::string& from, const std::string& newName) 
     return out;
 }
 
-std::vector<std::string> importsVelmarkLacks(const pe::Image& image, const velmark::ExportTable& table) {
+std::vector<std::string> importsVelmarkLacks(const pe::Image& image, const velmark::ExportTable& table, size_t shown,
+                                             size_t* total) {
+    const TableNames names(table);
     std::vector<std::string> lacking;
+    size_t count = 0;
     for (size_t d : descriptorsNaming(image, kCoredll)) {
         for (const pe::Import& import : image.imports[d].entries) {
-            if (import.byOrdinal) {
-                if (!table.findOrdinal(import.ordinal)) lacking.push_back("ordinal " + std::to_string(import.ordinal));
-            } else if (!table.findName(import.name)) {
-                lacking.push_back("name \"" + import.name + "\"");
-            }
+            const bool missing = import.byOrdinal ? !table.findOrdinal(import.ordinal) : !names.has(import.name);
+            if (!missing) continue;
+            if (++count > shown) continue;
+            lacking.push_back(import.byOrdinal ? "ordinal " + std::to_string(import.ordinal)
+                                               : "name " + quoted(import.name));
         }
     }
+    if (count > shown) lacking.push_back("... and " + std::to_string(count - shown) + " more");
+    if (total) *total = count;
     return lacking;
 }
+
+bool isRetargeted(const pe::Image& image) { return !descriptorsNaming(image, kVelmark).empty(); }
+bool importsCoredll(const pe::Image& image) { return !descriptorsNaming(image, kCoredll).empty(); }
 
 RetargetResult retargetImage(std::vector<uint8_t> file, RetargetDirection direction, const velmark::ExportTable& table) {
     pe::Image image = readOrRefuse(std::move(file));
     requireWindowsCeArm(image);
+    if (std::optional<std::string> why = notAnApplication(image, table)) throw RetargetRefused(*why);
 
     const bool toVelmark = direction == RetargetDirection::ToVelmark;
     const std::string& from = toVelmark ? kCoredll : kVelmark;
     const std::string& to = toVelmark ? kVelmark : kCoredll;
-    if (toVelmark && !descriptorsNaming(image, kVelmark).empty())
+    if (toVelmark && isRetargeted(image))
         throw RetargetRefused("already retargeted: it imports " + kVelmark);
     std::vector<size_t> descriptors = descriptorsNaming(image, from);
     if (descriptors.empty())
@@ -118,9 +176,10 @@ RetargetResult retargetImage(std::vector<uint8_t> file, RetargetDirection direct
 
     RetargetResult result;
     if (toVelmark) {
-        std::vector<std::string> lacking = importsVelmarkLacks(image, table);
-        if (!lacking.empty())
-            throw RetargetRefused(std::to_string(lacking.size()) + " of its " + kCoredll +
+        size_t count = 0;
+        std::vector<std::string> lacking = importsVelmarkLacks(image, table, kLackingShown, &count);
+        if (count)
+            throw RetargetRefused(std::to_string(count) + " of its " + kCoredll +
                                   " imports are not exported by " + kVelmark +
                                   "; the Windows CE loader would refuse the application",
                                   lacking);
@@ -132,17 +191,19 @@ RetargetResult retargetImage(std::vector<uint8_t> file, RetargetDirection direct
     const bool checksumValid = storedChecksum != 0 && storedChecksum == peChecksum(image.file, checksumAt);
 
     std::vector<uint32_t> nameOffsets;
+    std::vector<std::string> oldNames;
     for (size_t d : descriptors) {
         // The reader found the name NUL-terminated inside its section and of
         // eleven characters, so all of it is file-backed.
         uint32_t nameRva = descriptorField(image, d, pe::format::kIdName);
         nameOffsets.push_back(fileOffsetOfRva(image, nameRva, uint32_t(from.size())));
+        // Copied before the bytes change: two descriptors may share one name
+        // string, and both must report the original.
+        oldNames.emplace_back(image.imports[d].dllName);
     }
     result.file = std::move(image.file);
     for (size_t i = 0; i < descriptors.size(); ++i) {
-        // Taken from what the reader saw, so that two descriptors sharing
-        // one name string both report the original.
-        const std::string& old = image.imports[descriptors[i]].dllName;
+        const std::string& old = oldNames[i];
         std::string renamed = nameWithCaseOf(old, to);
         std::copy(renamed.begin(), renamed.end(), result.file.begin() + nameOffsets[i]);
         result.renamed.push_back({descriptors[i], old, renamed});

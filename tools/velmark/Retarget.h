@@ -7,6 +7,7 @@
 #include "PeImage.h"
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -44,14 +45,24 @@ struct RetargetResult {
 // position, so that undoing restores the original bytes exactly whatever case
 // the application's linker used ("COREDLL.dll" -> "VELMARK.dll",
 // "coredll.dll" -> "velmark.dll").
-std::string nameWithCaseOf(const std::string& from, const std::string& newName);
+std::string nameWithCaseOf(std::string_view from, const std::string& newName);
+
+// Why the image is not a Windows CE application for ARM or ARMV4I, if it is not.
+std::optional<std::string> notWindowsCeArm(const pe::Image& image);
+// Why the image is not an application VELMARK can serve because it is
+// VELMARK or COREDLL (or anything else exporting COREDLL's interface).
+std::optional<std::string> notAnApplication(const pe::Image& image, const velmark::ExportTable& table);
+bool isRetargeted(const pe::Image& image);   // imports VELMARK.dll
+bool importsCoredll(const pe::Image& image);
 
 // Imports the application takes from COREDLL that VELMARK does not export,
-// one description each ("ordinal 554", "name \"FooBar\"").
-std::vector<std::string> importsVelmarkLacks(const pe::Image& image, const velmark::ExportTable& table);
+// one description each ("ordinal 554", "name \"FooBar\""): the first `shown`
+// of them, then "... and N more"; `total` receives how many there are.
+std::vector<std::string> importsVelmarkLacks(const pe::Image& image, const velmark::ExportTable& table,
+                                             size_t shown = SIZE_MAX, size_t* total = nullptr);
 
 // Rewrites `file`. Throws RetargetRefused for a file that is not a PE image,
-// not an ARM Windows CE image, has no import to rewrite, is already in the
+// not an ARM or ARMV4I Windows CE image, is VELMARK or COREDLL itself, has no import to rewrite, is already in the
 // asked state, is bound, or (towards VELMARK) imports what VELMARK lacks.
 RetargetResult retargetImage(std::vector<uint8_t> file, RetargetDirection direction,
                              const velmark::ExportTable& table);

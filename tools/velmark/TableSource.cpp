@@ -2,8 +2,7 @@
 
 #include "CommandError.h"
 #include "EmbeddedTable.h"
-
-#include <fstream>
+#include "FileIo.h"
 
 namespace velmark::cli {
 
@@ -12,9 +11,14 @@ LoadedTable loadTable(const std::string& path) {
         const std::string origin = "the built-in exports/coredll.exports";
         return {velmark::ExportTable::parse(embeddedTableText(), origin), origin};
     }
-    if (!std::ifstream(path)) throw CommandError(path + ": cannot be read");
+    // Read here, so that a directory or an unreadable file is named as such.
+    std::vector<uint8_t> bytes = readWholeFile(path);
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     try {
-        return {velmark::ExportTable::load(path), path};
+        // The parser and checks the build runs on its own table.
+        velmark::ExportTable table = velmark::ExportTable::parse(text, path);
+        if (table.rows().empty()) throw CommandError(path + ": not a usable export table: it has no export rows");
+        return {std::move(table), path};
     } catch (const velmark::TableError& e) {
         std::string problems = e.what();
         while (!problems.empty() && problems.back() == '\n') problems.pop_back();

@@ -2,9 +2,11 @@
 
 #include "ByteOrder.h"
 #include "DllNames.h"
-#include "Hex.h"
 #include "Forwarder.h"
+#include "Hex.h"
+#include "ImageSummary.h"
 #include "PeFormat.h"
+#include "Printable.h"
 
 #include <map>
 #include <set>
@@ -23,7 +25,7 @@ std::string label(const velmark::ExportEntry& row) {
 }
 
 std::string describe(const pe::Import& entry) {
-    return entry.byOrdinal ? "ordinal " + std::to_string(entry.ordinal) : "name \"" + entry.name + "\"";
+    return entry.byOrdinal ? "ordinal " + std::to_string(entry.ordinal) : "name " + quoted(entry.name);
 }
 
 std::string describe(const velmark::ImportEntry& entry) {
@@ -33,8 +35,9 @@ std::string describe(const velmark::ImportEntry& entry) {
 // What the Windows CE loader needs to accept the module as VELMARK.
 void checkIdentity(const pe::Image& image, std::vector<std::string>& out) {
     if (image.exportDllName != kVelmarkName)
-        out.push_back("export directory names the DLL \"" + image.exportDllName + "\", not \"" + kVelmarkName + "\"");
-    if (image.machine != pe::kMachineArm) out.push_back("machine " + hex(image.machine) + " is not ARM (0x1C0)");
+        out.push_back("export directory names the DLL " + quoted(image.exportDllName) + ", not \"" + kVelmarkName + "\"");
+    if (image.machine != pe::kMachineArm)
+        out.push_back("machine " + machineLabel(image.machine) + " is not ARM (0x1C0)");
     if (image.subsystem != pe::kSubsystemWindowsCeGui)
         out.push_back("subsystem " + std::to_string(image.subsystem) + " is not Windows CE GUI (9)");
     if (image.subsystemMajor != 4 || image.subsystemMinor != 10)
@@ -84,19 +87,19 @@ void checkAddressTable(const pe::Image& image, const velmark::ExportTable& table
 // Lookup by name is a binary search over the name pointer table, so the
 // order matters as much as the names themselves.
 void checkNames(const pe::Image& image, const velmark::ExportTable& table, std::vector<std::string>& out) {
-    std::map<std::string, const velmark::ExportEntry*> rowsByName;
+    std::map<std::string_view, const velmark::ExportEntry*> rowsByName;
     for (const velmark::ExportEntry& row : table.rows()) rowsByName[row.name] = &row;
-    std::set<std::string> exported;
+    std::set<std::string_view> exported;
     for (size_t i = 0; i < image.namedExports.size(); ++i) {
         const pe::NamedExport& named = image.namedExports[i];
         if (i > 0 && !(image.namedExports[i - 1].name < named.name))
-            out.push_back("export names " + std::to_string(i - 1) + " and " + std::to_string(i) + " (\"" +
-                          image.namedExports[i - 1].name + "\", \"" + named.name +
-                          "\") are not in ascending byte order, so lookup by name can miss them");
+            out.push_back("export names " + std::to_string(i - 1) + " and " + std::to_string(i) + " (" +
+                          quoted(image.namedExports[i - 1].name) + ", " + quoted(named.name) +
+                          ") are not in ascending byte order, so lookup by name can miss them");
         exported.insert(named.name);
         auto row = rowsByName.find(named.name);
         if (row == rowsByName.end())
-            out.push_back("name \"" + named.name + "\" is exported (ordinal " + std::to_string(named.ordinal) +
+            out.push_back("name " + quoted(named.name) + " is exported (ordinal " + std::to_string(named.ordinal) +
                           ") but the table has no such row");
         else if (row->second->ordinal != named.ordinal)
             out.push_back(label(*row->second) + " is exported by name at ordinal " + std::to_string(named.ordinal));
@@ -116,10 +119,10 @@ std::map<uint16_t, uint32_t> checkImports(const pe::Image& image, const velmark:
     if (image.imports.empty()) return slots;
     const pe::ImportedLibrary& library = image.imports.front();
     if (library.dllName != kCoredllName)
-        out.push_back("imports from \"" + library.dllName + "\", not \"" + kCoredllName + "\"");
+        out.push_back("imports from " + quoted(library.dllName) + ", not \"" + kCoredllName + "\"");
     const std::vector<velmark::ImportEntry> expected = table.imports();
     if (library.entries.size() != expected.size())
-        out.push_back("imports " + std::to_string(library.entries.size()) + " entries from " + library.dllName +
+        out.push_back("imports " + std::to_string(library.entries.size()) + " entries from " + printable(library.dllName) +
                       "; the table calls for " + std::to_string(expected.size()));
     for (size_t i = 0; i < expected.size() && i < library.entries.size(); ++i) {
         const pe::Import& found = library.entries[i];

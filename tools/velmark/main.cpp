@@ -7,15 +7,20 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <new>
 #include <vector>
 
 int main(int argc, char** argv) {
     using namespace velmark::cli;
     CLI::App app{"velmark: prepare a Windows CE application and its files for VELMARK.dll"};
     app.name("velmark");
+    app.set_version_flag("--version", "velmark " VELMARK_VERSION
+                                      " (VELMARK.dll for Windows CE 4.10 and later, ARM and ARMV4I applications)");
     app.require_subcommand(1);
-    std::vector<Command> commands = {addInspectCommand(app), addRetargetCommand(app), addMuiNameCommand(app),
-                                    addBannerPreviewCommand(app), addMuiCommand(app)};
+    std::vector<Command> commands = {addCheckCommand(app),         addInspectCommand(app),
+                                    addRetargetCommand(app),      addMuiNameCommand(app),
+                                    addMuiCommand(app),           addBannerPreviewCommand(app),
+                                    addBannerCheckCommand(app)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -32,6 +37,10 @@ int main(int argc, char** argv) {
             std::cerr << prefix << e.what() << "\n";
             for (const std::string& detail : e.details()) std::cerr << "  " << detail << "\n";
             return e.exitCode();
+        } catch (const std::bad_alloc&) {
+            std::cerr << prefix << (command.subject && !command.subject->empty() ? *command.subject + ": " : "")
+                      << "not enough memory to finish\n";
+            return kExitCheckFailed;
         } catch (const std::exception& e) {
             std::cerr << prefix << e.what() << "\n";
             return kExitCheckFailed;

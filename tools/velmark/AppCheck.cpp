@@ -1,0 +1,55 @@
+#include "AppCheck.h"
+
+#include "ImageSummary.h"
+#include "PeFormat.h"
+#include "PeImage.h"
+#include "Retarget.h"
+
+#include <strings.h>
+
+namespace velmark::cli {
+namespace {
+
+std::string summaryOf(const pe::Image& image) {
+    bool dll = image.fileCharacteristics & pe::format::kFileDll;
+    return machineLabel(image.machine) + ", " + subsystemName(image.subsystem) + " (" +
+           std::to_string(image.subsystem) + "), " + (dll ? "DLL" : "executable");
+}
+
+size_t entriesFrom(const pe::Image& image, std::string_view dll) {
+    size_t count = 0;
+    for (const pe::ImportedLibrary& library : image.imports)
+        if (library.dllName.size() == dll.size() &&
+            strncasecmp(library.dllName.data(), dll.data(), dll.size()) == 0)
+            count += library.entries.size();
+    return count;
+}
+
+}  // namespace
+
+AppVerdict checkApplication(std::vector<uint8_t> file, const velmark::ExportTable& table) {
+    AppVerdict verdict;
+    pe::Image image;
+    try {
+        image = pe::readImage(std::move(file));
+    } catch (const pe::PeFormatError& e) {
+        verdict.why = std::string("not a PE image: ") + e.what();
+        return verdict;
+    }
+    verdict.summary = summaryOf(image);
+    const bool retargeted = isRetargeted(image);
+    verdict.coredllImports = entriesFrom(image, retargeted ? "VELMARK.dll" : "COREDLL.dll");
+    // Retarget itself decides, on a copy, so that check and retarget never
+    // disagree; a retargeted image is tried the other way (undo).
+    try {
+        retargetImage(image.file, retargeted ? RetargetDirection::ToCoredll : RetargetDirection::ToVelmark, table);
+        verdict.state = retargeted ? AppState::AlreadyRetargeted : AppState::ReadyToRetarget;
+    } catch (const RetargetRefused& e) {
+        verdict.state = AppState::NotServed;
+        verdict.why = (retargeted ? "it imports VELMARK.dll, but cannot be restored: " : "") + std::string(e.what());
+        verdict.details = e.details();
+    }
+    return verdict;
+}
+
+}  // namespace velmark::cli
