@@ -5,7 +5,7 @@
 #include "PeImage.h"
 #include "Subprocess.h"
 #include "TestImage.h"
-#include "tests/rules/bitmapFiles.h"
+#include "bench/bitmapFiles.h"
 
 #include <gtest/gtest.h>
 

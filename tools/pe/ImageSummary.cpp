@@ -10,6 +10,8 @@
 namespace pe {
 
 using velmark::hex;
+using velmark::printable;
+using velmark::quoted;
 
 std::string machineLabel(uint16_t machine) { return machineName(machine) + " (" + hex(machine) + ")"; }
 

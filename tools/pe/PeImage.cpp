@@ -1,6 +1,7 @@
 #include "PeImage.h"
 
 #include "Hex.h"
+#include "Printable.h"
 
 #include "ByteOrder.h"
 #include "PeFormat.h"
@@ -24,22 +25,8 @@ using velmark::hex;
     throw PeFormatError(message);
 }
 
-// A name from the file as error messages show it: bytes outside printable
-// ASCII as \xNN, long names cut short.
-std::string shortName(std::string_view name) {
-    constexpr size_t kShown = 64;
-    std::string out;
-    for (unsigned char c : name.substr(0, kShown)) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += char(c);
-        } else {
-            const char* digits = "0123456789ABCDEF";
-            out += {'\\', 'x', digits[c >> 4], digits[c & 15]};
-        }
-    }
-    if (name.size() > kShown) out += "... (" + std::to_string(name.size()) + " characters)";
-    return out;
-}
+// A name from the file as error messages show it.
+std::string shortName(std::string_view name) { return velmark::printable(name, 64); }
 
 // Error labels are built only when an error is raised: a label naming a long
 // DLL name, built for each of many entries, would cost time and memory in

@@ -12,7 +12,7 @@ namespace {
 
 std::string summaryOf(const pe::Image& image) {
     bool dll = image.fileCharacteristics & pe::format::kFileDll;
-    return machineLabel(image.machine) + ", " + subsystemName(image.subsystem) + " (" +
+    return pe::machineLabel(image.machine) + ", " + pe::subsystemName(image.subsystem) + " (" +
            std::to_string(image.subsystem) + "), " + (dll ? "DLL" : "executable");
 }
 

@@ -100,10 +100,10 @@ private:
 
 std::optional<std::string> notWindowsCeArm(const pe::Image& image) {
     if (image.machine != pe::kMachineArm && image.machine != pe::kMachineArmv4i)
-        return "machine " + machineLabel(image.machine) + " is not ARM; VELMARK serves only Windows CE " +
+        return "machine " + pe::machineLabel(image.machine) + " is not ARM; VELMARK serves only Windows CE " +
                "applications for ARM (0x1C0) or ARMV4I (0x1C2)";
     if (image.subsystem != pe::kSubsystemWindowsCeGui)
-        return "subsystem " + std::to_string(image.subsystem) + " (" + subsystemName(image.subsystem) +
+        return "subsystem " + std::to_string(image.subsystem) + " (" + pe::subsystemName(image.subsystem) +
                ") is not Windows CE GUI (9); VELMARK serves only Windows CE applications";
     return std::nullopt;
 }

@@ -37,7 +37,7 @@ void checkIdentity(const pe::Image& image, std::vector<std::string>& out) {
     if (image.exportDllName != kVelmarkName)
         out.push_back("export directory names the DLL " + quoted(image.exportDllName) + ", not \"" + kVelmarkName + "\"");
     if (image.machine != pe::kMachineArm)
-        out.push_back("machine " + machineLabel(image.machine) + " is not ARM (0x1C0)");
+        out.push_back("machine " + pe::machineLabel(image.machine) + " is not ARM (0x1C0)");
     if (image.subsystem != pe::kSubsystemWindowsCeGui)
         out.push_back("subsystem " + std::to_string(image.subsystem) + " is not Windows CE GUI (9)");
     if (image.subsystemMajor != 4 || image.subsystemMinor != 10)
