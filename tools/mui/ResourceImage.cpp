@@ -1,6 +1,7 @@
 #include "ResourceImage.h"
 
 #include "ByteOrder.h"
+#include "Hex.h"
 #include "ImageFile.h"
 #include "PeImage.h"
 #include "ResourceDirectory.h"
@@ -13,10 +14,8 @@ namespace {
 
 pe::ResourceName readResName(const std::vector<uint8_t>& b, size_t& pos, size_t end, size_t headerStart) {
     auto fail = [&] {
-        std::ostringstream out;
-        out << ".res file: resource header at offset 0x" << std::hex << std::uppercase << headerStart
-            << " has a type or name running past the header";
-        throw ResourceFormatError(out.str());
+        throw ResourceFormatError(".res file: resource header at offset " + velmark::hex(headerStart) +
+                                  " has a type or name running past the header");
     };
     pe::ResourceName name;
     if (pos + 2 > end) fail();
@@ -47,10 +46,8 @@ std::vector<ResourceData> parseResFile(const std::vector<uint8_t>& b) {
         uint32_t dataSize = pe::loadLe32(&b[pos]);
         uint32_t headerSize = pe::loadLe32(&b[pos + 4]);
         if (headerSize < 16 || headerSize > b.size() - pos || dataSize > b.size() - pos - headerSize) {
-            std::ostringstream msg;
-            msg << ".res file: resource at offset 0x" << std::hex << std::uppercase << pos
-                << " runs past the end of the file";
-            throw ResourceFormatError(msg.str());
+            throw ResourceFormatError(".res file: resource at offset " + velmark::hex(pos) +
+                                      " runs past the end of the file");
         }
         size_t headerEnd = pos + headerSize;
         pos += 8;

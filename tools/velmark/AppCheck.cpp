@@ -1,5 +1,6 @@
 #include "AppCheck.h"
 
+#include "DllNames.h"
 #include "ImageSummary.h"
 #include "PeFormat.h"
 #include "PeImage.h"
@@ -38,7 +39,7 @@ AppVerdict checkApplication(std::vector<uint8_t> file, const velmark::ExportTabl
     }
     verdict.summary = summaryOf(image);
     const bool retargeted = isRetargeted(image);
-    verdict.coredllImports = entriesFrom(image, retargeted ? "VELMARK.dll" : "COREDLL.dll");
+    verdict.coredllImports = entriesFrom(image, retargeted ? velmark::kVelmarkDllName : velmark::kCoredllDllName);
     // Retarget itself decides, on a copy, so that check and retarget never
     // disagree; a retargeted image is tried the other way (undo).
     try {

@@ -1,6 +1,7 @@
 #include "MuiCheck.h"
 
 #include "CommandError.h"
+#include "Hex.h"
 #include "ResourceDirectory.h"
 
 #include <sstream>
@@ -8,11 +9,7 @@
 namespace velmark::cli {
 namespace {
 
-std::string hex(uint64_t value) {
-    std::ostringstream out;
-    out << "0x" << std::hex << std::uppercase << value;
-    return out.str();
-}
+using velmark::hex;
 
 std::string label(const pe::Resource& r) {
     static const char* const kTypes[] = {"", "cursor", "bitmap", "icon", "menu", "dialog", "string block",

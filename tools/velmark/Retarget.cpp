@@ -109,7 +109,7 @@ std::optional<std::string> notWindowsCeArm(const pe::Image& image) {
 }
 
 std::optional<std::string> notAnApplication(const pe::Image& image, const velmark::ExportTable& table) {
-    for (const char* own : {"VELMARK.dll", "COREDLL.dll"})
+    for (const char* own : {velmark::kVelmarkDllName, velmark::kCoredllDllName})
         if (sameNameIgnoringCase(image.exportDllName, own))
             return "it is " + printable(image.exportDllName) +
                    " itself (its export directory says so), not an application that imports it";
