@@ -60,10 +60,12 @@ struct ProbeCall {
 };
 
 struct Probe {
-    uint16_t ordinal;
+    const char* name;  // the export table's row
     // Places the caller's data and scripts the platform; the same in both processes.
     std::function<ProbeCall(Bench&)> prepare;
     bool passThrough = false;  // the row's behaviour is to pass the call on unchanged
+
+    uint16_t ordinal() const { return Bench::coredllOrdinal(name); }
 };
 
 constexpr uint32_t kSomeDevice = 0x0C00ABC0;
@@ -99,59 +101,59 @@ ProbeCall plain(std::vector<uint32_t> args) { return {std::move(args), {}}; }
 uint32_t host(Bench& bench) { return bench.fake().modules().hostHandle(); }
 
 std::vector<Probe> probes() {
-    auto sip = [](uint16_t ordinal) {
-        return Probe{ordinal, [](Bench& b) { return withBlock(b, std::vector<uint8_t>(48, 0x77), {0, 0, 0, 0}, 0); }};
+    auto sip = [](const char* name) {
+        return Probe{name, [](Bench& b) { return withBlock(b, std::vector<uint8_t>(48, 0x77), {0, 0, 0, 0}, 0); }};
     };
-    auto resetSucceeds = [](uint16_t ordinal) {
-        return Probe{ordinal, [ordinal](Bench& b) {
-                         b.fake().scriptNext(ordinal, Outcome::returns(0).withLastError(0x21));
+    auto resetSucceeds = [](const char* name) {
+        return Probe{name, [name](Bench& b) {
+                         b.fake().scriptNext(name, Outcome::returns(0).withLastError(0x21));
                          b.fake().scriptNext("waveInClose", Outcome::returns(0).withLastError(0x99));
                          b.fake().scriptNext("waveOutClose", Outcome::returns(0).withLastError(0x99));
                          return plain({kSomeDevice});
                      }};
     };
-    auto header = [](uint16_t ordinal) {
-        return Probe{ordinal, [](Bench& b) { return withBlock(b, waveHeader320(), {kSomeDevice, 0, 32}, 1); }};
+    auto header = [](const char* name) {
+        return Probe{name, [](Bench& b) { return withBlock(b, waveHeader320(), {kSomeDevice, 0, 32}, 1); }};
     };
-    auto dialog = [](uint16_t ordinal) {
-        return Probe{ordinal, [](Bench& b) { return withBlock(b, dialogRecordAllFlags(), {0}, 0, 3); }};
+    auto dialog = [](const char* name) {
+        return Probe{name, [](Bench& b) { return withBlock(b, dialogRecordAllFlags(), {0}, 0, 3); }};
     };
-    auto dialogTemplate = [](uint16_t ordinal) {
-        return Probe{ordinal, [](Bench& b) {
+    auto dialogTemplate = [](const char* name) {
+        return Probe{name, [](Bench& b) {
                          uint32_t tmpl = b.placeBytes(std::vector<uint8_t>(24, 0));
                          return plain({host(b), tmpl, 0, 0, 0});
                      }};
     };
     return {
-        {295, [](Bench& b) { return withBlock(b, {'s', 0, 't', 0, 'a', 0, 0, 0}, {0, 0, 0x77, 0}, 1); }},
-        {378, [](Bench& b) { return plain({b.placeWString(u"\\Windows\\alarm.wav"), 0, 0x00020001}); }},
-        resetSucceeds(390),
-        header(404),
-        header(406),
-        resetSucceeds(409),
-        {413, [](Bench& b) {
+        {"SHGetSpecialFolderPath", [](Bench& b) { return withBlock(b, {'s', 0, 't', 0, 'a', 0, 0, 0}, {0, 0, 0x77, 0}, 1); }},
+        {"PlaySoundW", [](Bench& b) { return plain({b.placeWString(u"\\Windows\\alarm.wav"), 0, 0x00020001}); }},
+        resetSucceeds("waveOutReset"),
+        header("waveInPrepareHeader"),
+        header("waveInAddBuffer"),
+        resetSucceeds("waveInReset"),
+        {"waveInOpen", [](Bench& b) {
              uint32_t out = b.allocate(4);
              return withBlock(b, pcm16000(), {out, 0, 0, 0, 0x1D, 0}, 2);
          }},
-        dialog(488),
-        dialog(489),
-        {533, [](Bench& b) { return plain({host(b), kNoSuchResource}); }},
-        dialogTemplate(688),
-        dialogTemplate(690),
-        {846, [](Bench& b) { return plain({host(b), 5}); }},
-        {848, [](Bench&) { return plain({0x0C0DEAD0, 1, 8}); }, true},
-        {873, [](Bench& b) { return plain({host(b), 7}); }},
-        {874, [](Bench& b) { return withBlock(b, std::vector<uint8_t>(32, 0xEE), {host(b), 1, 0, 16}, 2, 0); }},
-        sip(1169),
-        sip(1170),
-        sip(1171),
-        sip(1172),
-        sip(1173),
-        sip(1174),
-        {1175, [](Bench& b) { return withBlock(b, std::vector<uint8_t>(16, 0xCC), {0}, 0); }},
-        {1176, [](Bench& b) { return withBlock(b, std::vector<uint8_t>(16, 0x3C), {0}, 0); }},
-        sip(1214),
-        {1781, [](Bench&) { return plain({0x80001234}); }},
+        dialog("GetOpenFileNameW"),
+        dialog("GetSaveFileNameW"),
+        {"LoadResource", [](Bench& b) { return plain({host(b), kNoSuchResource}); }},
+        dialogTemplate("CreateDialogIndirectParamW"),
+        dialogTemplate("DialogBoxIndirectParamW"),
+        {"LoadMenuW", [](Bench& b) { return plain({host(b), 5}); }},
+        {"CheckMenuItem", [](Bench&) { return plain({0x0C0DEAD0, 1, 8}); }, true},
+        {"LoadBitmapW", [](Bench& b) { return plain({host(b), 7}); }},
+        {"LoadStringW", [](Bench& b) { return withBlock(b, std::vector<uint8_t>(32, 0xEE), {host(b), 1, 0, 16}, 2, 0); }},
+        sip("SipStatus"),
+        sip("SipRegisterNotification"),
+        sip("SipShowIM"),
+        sip("SipGetInfo"),
+        sip("SipSetInfo"),
+        sip("SipEnumIM"),
+        {"SipGetCurrentIM", [](Bench& b) { return withBlock(b, std::vector<uint8_t>(16, 0xCC), {0}, 0); }},
+        {"SipSetCurrentIM", [](Bench& b) { return withBlock(b, std::vector<uint8_t>(16, 0x3C), {0}, 0); }},
+        sip("SipSetDefaultRect"),
+        {"CeZeroPointer", [](Bench&) { return plain({0x80001234}); }},
     };
 }
 
@@ -189,7 +191,7 @@ protected:
 TEST_F(LocalRows, TheProbesCoverExactlyTheLocalRows) {
     std::set<uint16_t> local, probed;
     for (const velmark::ExportEntry* row : localRows()) local.insert(row->ordinal);
-    for (const Probe& p : probes()) EXPECT_TRUE(probed.insert(p.ordinal).second) << p.ordinal;
+    for (const Probe& p : probes()) EXPECT_TRUE(probed.insert(p.ordinal()).second) << p.name;
     EXPECT_EQ(local.size(), 26u);
     EXPECT_EQ(probed, local);
 }
@@ -236,7 +238,7 @@ class LocalRowServed : public ::testing::TestWithParam<Probe> {};
 
 TEST_P(LocalRowServed, ByItsOwnCode) {
     const Probe& probe = GetParam();
-    const velmark::ExportEntry* row = Bench::coredllTable().findOrdinal(probe.ordinal);
+    const velmark::ExportEntry* row = Bench::coredllTable().findOrdinal(probe.ordinal());
     ASSERT_NE(row, nullptr);
 
     Bench viaModule, direct;
@@ -248,7 +250,7 @@ TEST_P(LocalRowServed, ByItsOwnCode) {
 
     CallResult r = viaModule.tryCall(row->name, callModule.args);
     Observation module = observe(viaModule, callModule, r);
-    Observation coredll = observe(direct, callDirect, direct.callCoredll(probe.ordinal, callDirect.args));
+    Observation coredll = observe(direct, callDirect, direct.callCoredll(probe.name, callDirect.args));
 
     if (row->reach == Reach::Alone) {
         EXPECT_TRUE(module.coredllCalls.empty()) << module.describe();
@@ -267,7 +269,7 @@ TEST_P(LocalRowServed, ByItsOwnCode) {
 
 INSTANTIATE_TEST_SUITE_P(EveryLocalRow, LocalRowServed, ::testing::ValuesIn(probes()),
                          [](const ::testing::TestParamInfo<Probe>& info) {
-                             return Bench::coredllTable().findOrdinal(info.param.ordinal)->name;
+                             return std::string(info.param.name);
                          });
 
 }  // namespace

@@ -159,7 +159,7 @@ TEST(Unwind, CaptureCallbackFaultUnwindsToTheDispatcherAndAWrongPrologLengthIsCa
     int frames = 0;
     ASSERT_EQ(raiseInLoadString(image, &frames), "");
     ASSERT_GE(frames, 2) << "LoadStringW keeps no frame around its call to COREDLL";
-    uint32_t loadString = image.imageBase + image.exportAddresses[874 - image.ordinalBase];
+    uint32_t loadString = image.imageBase + image.exportAddresses[Bench::coredllOrdinal("LoadStringW") - image.ordinalBase];
     const pe::DataDirectory table = image.directories[pe::kDirException];
     uint32_t offset = image.sectionAt(table.rva)->rawOffset + (table.rva - image.sectionAt(table.rva)->virtualAddress);
     bool changed = false;
