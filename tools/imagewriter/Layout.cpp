@@ -82,12 +82,6 @@ Kind kindOf(const ElfFile& elf, const ElfSection& s) {
 
 }  // namespace
 
-uint32_t headerBytes(size_t sectionCount) {
-    using namespace pe::format;
-    return kDosHeaderSize + kPeSignatureSize + kFileHeaderSize + kOptionalHeaderSize +
-           uint32_t(sectionCount) * kSectionHeaderSize;
-}
-
 ImageLayout ImageLayout::fromElf(const ElfFile& elf) {
     ImageLayout layout;
     layout.path_ = elf.path();
@@ -137,7 +131,7 @@ void ImageLayout::append(const std::string& name, uint32_t characteristics, uint
 }
 
 void ImageLayout::assignFileOffsets() {
-    headersSize_ = alignUp(headerBytes(sections_.size()), kFileAlignment);
+    headersSize_ = pe::ceHeadersSize(sections_.size());
     if (!sections_.empty() && headersSize_ > sections_.front().rva)
         throw ImageError(path_ + ": " + std::to_string(headersSize_) + " bytes of headers do not fit below the "
                          "first section at RVA " + hex(sections_.front().rva));

@@ -4,6 +4,7 @@
 // the next page.
 #pragma once
 
+#include "CeHeaders.h"
 #include "ElfFile.h"
 
 #include <cstdint>
@@ -15,13 +16,8 @@ namespace imagewriter {
 // The module's preferred base: the linker script links at it, so every ELF
 // address is ImageBase + RVA.
 constexpr uint32_t kImageBase = 0x10000000;
-// One ARM page: page rights come from each section's flags, so no two
-// sections may share a page.
-constexpr uint32_t kSectionAlignment = 0x1000;
-// 512, one disk sector: the smallest file alignment the PE format allows
-// alongside page-sized section alignment, used by Microsoft's CE linkers and
-// expected by tools that read such images.
-constexpr uint32_t kFileAlignment = 0x200;
+constexpr uint32_t kSectionAlignment = pe::kCeSectionAlignment;
+constexpr uint32_t kFileAlignment = pe::kCeFileAlignment;
 // A Windows CE 4.x process slot is 32 MB; no larger image can be mapped.
 constexpr uint32_t kImageSizeLimit = 0x02000000;
 
@@ -64,10 +60,6 @@ private:
     uint32_t imageSize_ = 0;
     uint32_t fileSize_ = 0;
 };
-
-// Bytes of the DOS header, PE signature, file and optional headers and the
-// section table for that many sections, before file alignment.
-uint32_t headerBytes(size_t sectionCount);
 
 constexpr uint32_t alignUp(uint32_t value, uint32_t alignment) {
     return (value + alignment - 1) & ~(alignment - 1);

@@ -3,14 +3,16 @@
 // stand in for a real executable's resources.
 #pragma once
 
+#include "CeHeaders.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace mui {
 
-constexpr uint32_t kPage = 0x1000;
-constexpr uint32_t kFileAlignment = 0x200;
+constexpr uint32_t kPage = pe::kCeSectionAlignment;
+constexpr uint32_t kFileAlignment = pe::kCeFileAlignment;
 
 struct ImageSection {
     std::string name;
@@ -24,7 +26,6 @@ struct ImageSpec {
     uint16_t characteristics = 0x210E;  // DLL, executable, 32-bit, stripped line numbers and symbols
     uint32_t imageBase = 0x100000;
     uint32_t entryPoint = 0;
-    uint16_t subsystemMajor = 4, subsystemMinor = 10;
     uint32_t directories[16][2] = {};
     std::vector<ImageSection> sections;  // ascending, page-aligned, adjacent
 };
