@@ -1,6 +1,7 @@
 #include "ResourceDirectory.h"
 
 #include "ByteOrder.h"
+#include "PeFormat.h"
 
 #include <algorithm>
 #include <map>
@@ -8,10 +9,7 @@
 namespace mui {
 namespace {
 
-constexpr uint32_t kTableHeaderSize = 16;
-constexpr uint32_t kEntrySize = 8;
-constexpr uint32_t kDataEntrySize = 16;
-constexpr uint32_t kHighBit = 0x80000000;
+using namespace pe::format;
 
 char16_t upper(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; }
 
@@ -61,26 +59,26 @@ std::vector<uint8_t> writeResourceDirectory(std::vector<pe::Resource> leaves) {
         language.id = r.language;
         languages[nameTable.entries.back().second].entries.push_back({language, i});
     }
-    auto tableSize = [](const Table& t) { return kTableHeaderSize + uint32_t(t.entries.size()) * kEntrySize; };
+    auto tableSize = [](const Table& t) { return kResTableHeaderSize + uint32_t(t.entries.size()) * kResEntrySize; };
     uint32_t offset = tableSize(roots[0]);
     std::vector<uint32_t> nameOffsets, languageOffsets;
     for (const Table& t : names) { nameOffsets.push_back(offset); offset += tableSize(t); }
     for (const Table& t : languages) { languageOffsets.push_back(offset); offset += tableSize(t); }
     uint32_t dataEntries = offset;
-    offset += uint32_t(leaves.size()) * kDataEntrySize;
+    offset += uint32_t(leaves.size()) * kResDataEntrySize;
 
     std::vector<uint8_t> out(offset);
     std::map<std::u16string, uint32_t> stringOffsets;
     auto nameField = [&](const pe::ResourceName& name) -> uint32_t {
         if (name.isId()) return name.id;
         auto it = stringOffsets.find(name.name);
-        if (it != stringOffsets.end()) return kHighBit | it->second;
+        if (it != stringOffsets.end()) return kResHighBit | it->second;
         uint32_t at = uint32_t(out.size());
         out.resize(at + 2 + 2 * name.name.size());
         pe::storeLe16(out.data() + at, uint16_t(name.name.size()));
         for (size_t i = 0; i < name.name.size(); ++i) pe::storeLe16(out.data() + at + 2 + 2 * i, name.name[i]);
         stringOffsets[name.name] = at;
-        return kHighBit | at;
+        return kResHighBit | at;
     };
     auto writeTable = [&](uint32_t at, const Table& t, auto target) {
         uint16_t named = uint16_t(std::count_if(t.entries.begin(), t.entries.end(), [](auto& e) { return !e.first.isId(); }));
@@ -88,17 +86,17 @@ std::vector<uint8_t> writeResourceDirectory(std::vector<pe::Resource> leaves) {
         pe::storeLe16(out.data() + at + 14, uint16_t(t.entries.size() - named));
         for (size_t i = 0; i < t.entries.size(); ++i) {
             uint32_t field = nameField(t.entries[i].first);
-            pe::storeLe32(out.data() + at + kTableHeaderSize + kEntrySize * i, field);
-            pe::storeLe32(out.data() + at + kTableHeaderSize + kEntrySize * i + 4, target(t.entries[i].second));
+            pe::storeLe32(out.data() + at + kResTableHeaderSize + kResEntrySize * i, field);
+            pe::storeLe32(out.data() + at + kResTableHeaderSize + kResEntrySize * i + 4, target(t.entries[i].second));
         }
     };
-    writeTable(0, roots[0], [&](size_t n) { return kHighBit | nameOffsets[n]; });
+    writeTable(0, roots[0], [&](size_t n) { return kResHighBit | nameOffsets[n]; });
     for (size_t i = 0; i < names.size(); ++i)
-        writeTable(nameOffsets[i], names[i], [&](size_t n) { return kHighBit | languageOffsets[n]; });
+        writeTable(nameOffsets[i], names[i], [&](size_t n) { return kResHighBit | languageOffsets[n]; });
     for (size_t i = 0; i < languages.size(); ++i)
-        writeTable(languageOffsets[i], languages[i], [&](size_t n) { return dataEntries + uint32_t(n) * kDataEntrySize; });
+        writeTable(languageOffsets[i], languages[i], [&](size_t n) { return dataEntries + uint32_t(n) * kResDataEntrySize; });
     for (size_t i = 0; i < leaves.size(); ++i) {
-        uint8_t* entry = out.data() + dataEntries + i * kDataEntrySize;
+        uint8_t* entry = out.data() + dataEntries + i * kResDataEntrySize;
         pe::storeLe32(entry, leaves[i].dataRva);
         pe::storeLe32(entry + 4, leaves[i].size);
         pe::storeLe32(entry + 8, leaves[i].codePage);

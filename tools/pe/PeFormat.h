@@ -115,4 +115,13 @@ constexpr uint32_t kRelocEntrySize = 2;
 constexpr uint32_t kRelocPageSize = 0x1000;
 constexpr uint16_t kRelocArmMov32 = 5;  // read as a MIPS type by the Windows CE loader
 
+// Resource directory: a table header, then named entries, then id entries;
+// an entry's high bit marks a name (first word) or a subtable (second word).
+constexpr uint32_t kResTableHeaderSize = 16;
+constexpr uint32_t kResTableNamedCount = 12;
+constexpr uint32_t kResTableIdCount = 14;
+constexpr uint32_t kResEntrySize = 8;
+constexpr uint32_t kResDataEntrySize = 16;
+constexpr uint32_t kResHighBit = 0x80000000;
+
 }  // namespace pe::format

@@ -2,6 +2,7 @@
 
 #include "ByteOrder.h"
 #include "Hex.h"
+#include "PeFormat.h"
 
 #include <algorithm>
 #include <set>
@@ -10,12 +11,8 @@
 namespace pe {
 namespace {
 
-constexpr uint32_t kTableHeaderSize = 16;
-constexpr uint32_t kTableNamedCount = 12;
-constexpr uint32_t kTableIdCount = 14;
-constexpr uint32_t kEntrySize = 8;
-constexpr uint32_t kDataEntrySize = 16;
-constexpr uint32_t kHighBit = 0x80000000;
+using namespace format;
+
 constexpr int kLevels = 3;  // type, name, language
 const char* const kLevelNames[kLevels] = {"type", "name", "language"};
 
@@ -52,14 +49,14 @@ public:
 
     ResourceName name(uint32_t field, uint32_t entryOffset) const {
         ResourceName result;
-        if (!(field & kHighBit)) {
+        if (!(field & kResHighBit)) {
             if (field > 0xFFFF)
                 throw PeFormatError("resource entry at directory offset " + hex(entryOffset) + " has identifier " +
                                     hex(field) + ", beyond 16 bits");
             result.id = uint16_t(field);
             return result;
         }
-        uint32_t offset = field & ~kHighBit;
+        uint32_t offset = field & ~kResHighBit;
         uint16_t length = loadLe16(at(offset, 2, "resource name"));
         if (length == 0)
             throw PeFormatError("resource name at resource directory offset " + hex(offset) + " is empty");
@@ -72,16 +69,16 @@ public:
         if (!visited_.insert(offset).second)
             throw PeFormatError("resource " + std::string(kLevelNames[level]) + " table at directory offset " +
                                 hex(offset) + " is reached twice");
-        const uint8_t* table = at(offset, kTableHeaderSize, std::string("resource ") + kLevelNames[level] + " table");
-        uint32_t count = uint32_t(loadLe16(table + kTableNamedCount)) + loadLe16(table + kTableIdCount);
-        const uint8_t* entries = at(uint64_t(offset) + kTableHeaderSize, uint64_t(count) * kEntrySize,
+        const uint8_t* table = at(offset, kResTableHeaderSize, std::string("resource ") + kLevelNames[level] + " table");
+        uint32_t count = uint32_t(loadLe16(table + kResTableNamedCount)) + loadLe16(table + kResTableIdCount);
+        const uint8_t* entries = at(uint64_t(offset) + kResTableHeaderSize, uint64_t(count) * kResEntrySize,
                                     std::string("entries of the resource ") + kLevelNames[level] + " table");
         for (uint32_t i = 0; i < count; ++i) {
-            uint32_t entryOffset = offset + kTableHeaderSize + i * kEntrySize;
-            uint32_t nameField = loadLe32(entries + i * kEntrySize);
-            uint32_t target = loadLe32(entries + i * kEntrySize + 4);
+            uint32_t entryOffset = offset + kResTableHeaderSize + i * kResEntrySize;
+            uint32_t nameField = loadLe32(entries + i * kResEntrySize);
+            uint32_t target = loadLe32(entries + i * kResEntrySize + 4);
             ResourceName name = this->name(nameField, entryOffset);
-            bool isTable = target & kHighBit;
+            bool isTable = target & kResHighBit;
             if (level < kLevels - 1 && !isTable)
                 throw PeFormatError(std::string("resource ") + kLevelNames[level] + " entry at directory offset " +
                                     hex(entryOffset) + " points at data, not at a " + kLevelNames[level + 1] +
@@ -98,12 +95,12 @@ public:
                 path.language = name.id;
             }
             if (isTable) {
-                walk(target & ~kHighBit, level + 1, path, out);
+                walk(target & ~kResHighBit, level + 1, path, out);
                 continue;
             }
             if (!visited_.insert(target).second)
                 throw PeFormatError("resource data entry at directory offset " + hex(target) + " is reached twice");
-            const uint8_t* data = at(target, kDataEntrySize, "resource data entry");
+            const uint8_t* data = at(target, kResDataEntrySize, "resource data entry");
             path.dataRva = loadLe32(data);
             path.size = loadLe32(data + 4);
             path.codePage = loadLe32(data + 8);
