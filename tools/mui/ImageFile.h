@@ -22,7 +22,7 @@ struct ImageSection {
     std::vector<uint8_t> data;  // file-backed bytes; empty for uninitialised space
 };
 
-struct ImageSpec {
+struct ImageContents {
     uint16_t characteristics = 0x210E;  // DLL, executable, 32-bit, stripped line numbers and symbols
     uint32_t imageBase = 0x100000;
     uint32_t entryPoint = 0;
@@ -30,7 +30,7 @@ struct ImageSpec {
     std::vector<ImageSection> sections;  // ascending, page-aligned, adjacent
 };
 
-std::vector<uint8_t> writeImageFile(const ImageSpec& spec);
+std::vector<uint8_t> writeImageFile(const ImageContents& contents);
 
 constexpr uint32_t roundUp(uint32_t value, uint32_t unit) { return (value + unit - 1) / unit * unit; }
 

@@ -88,19 +88,19 @@ std::vector<uint8_t> writeResourceSection(const std::vector<ResourceData>& resou
 }
 
 std::vector<uint8_t> writeApplicationImage(const std::vector<ResourceData>& resources, uint32_t codeSize) {
-    ImageSpec spec;
-    spec.characteristics = 0x010F;  // executable, relocations stripped, 32-bit
-    spec.imageBase = 0x10000;
+    ImageContents contents;
+    contents.characteristics = 0x010F;  // executable, relocations stripped, 32-bit
+    contents.imageBase = 0x10000;
     uint32_t rsrcRva = kPage + roundUp(codeSize, kPage);
-    spec.entryPoint = kPage;
-    spec.sections.push_back({".text", kPage, codeSize, pe::kSectionCode | pe::kSectionExecute | pe::kSectionRead,
+    contents.entryPoint = kPage;
+    contents.sections.push_back({".text", kPage, codeSize, pe::kSectionCode | pe::kSectionExecute | pe::kSectionRead,
                              std::vector<uint8_t>(codeSize)});
     std::vector<uint8_t> rsrc = writeResourceSection(resources, rsrcRva);
     uint32_t size = uint32_t(rsrc.size());
-    spec.sections.push_back({".rsrc", rsrcRva, size, pe::kSectionInitializedData | pe::kSectionRead, std::move(rsrc)});
-    spec.directories[pe::kDirResource][0] = rsrcRva;
-    spec.directories[pe::kDirResource][1] = size;
-    return writeImageFile(spec);
+    contents.sections.push_back({".rsrc", rsrcRva, size, pe::kSectionInitializedData | pe::kSectionRead, std::move(rsrc)});
+    contents.directories[pe::kDirResource][0] = rsrcRva;
+    contents.directories[pe::kDirResource][1] = size;
+    return writeImageFile(contents);
 }
 
 }  // namespace mui

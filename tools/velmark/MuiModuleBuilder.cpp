@@ -113,15 +113,15 @@ LanguageModule buildLanguageModule(const pe::Image& host, const ApplicationResou
     bytes.insert(bytes.end(), appended.begin(), appended.end());
     bytes.insert(bytes.end(), directory.begin(), directory.end());
 
-    mui::ImageSpec spec;
+    mui::ImageContents contents;
     if (base > mui::kPage)
-        spec.sections.push_back({".bss", mui::kPage, base - mui::kPage,
+        contents.sections.push_back({".bss", mui::kPage, base - mui::kPage,
                                  pe::kSectionUninitializedData | pe::kSectionRead, {}});
     uint32_t size = uint32_t(bytes.size());
-    spec.sections.push_back({".rsrc", base, size, pe::kSectionInitializedData | pe::kSectionRead, std::move(bytes)});
-    spec.directories[pe::kDirResource][0] = directoryRva;
-    spec.directories[pe::kDirResource][1] = uint32_t(directory.size());
-    result.file = mui::writeImageFile(spec);
+    contents.sections.push_back({".rsrc", base, size, pe::kSectionInitializedData | pe::kSectionRead, std::move(bytes)});
+    contents.directories[pe::kDirResource][0] = directoryRva;
+    contents.directories[pe::kDirResource][1] = uint32_t(directory.size());
+    result.file = mui::writeImageFile(contents);
     return result;
 }
 
