@@ -3,6 +3,7 @@
 #include "ByteOrder.h"
 #include "ImageOffsets.h"
 #include "PeImage.h"
+#include "ResourceImage.h"
 
 #include <cstring>
 
@@ -69,22 +70,9 @@ std::vector<uint8_t> importData(const TestImagePlan& plan, uint32_t& iatRva, uin
     return d;
 }
 
-// A resource directory of one leaf, bitmap 284 in language 0x409, with its
-// data behind it, for a section at `rva`.
+// Bitmap 284 in language 0x409, as the resource section at `rva`.
 std::vector<uint8_t> resourceData(const std::vector<uint8_t>& bitmap, uint32_t rva) {
-    std::vector<uint8_t> d(0x58);
-    auto table = [&](uint32_t at, uint32_t id, uint32_t target) {
-        put16(d, at + 14, 1);  // one identifier entry
-        put32(d, at + 16, id);
-        put32(d, at + 20, target);
-    };
-    table(0x00, 2, 0x80000000u | 0x18);    // RT_BITMAP
-    table(0x18, 284, 0x80000000u | 0x30);  // the banner's bitmap
-    table(0x30, 0x409, 0x48);              // a data entry
-    put32(d, 0x48, rva + 0x58);
-    put32(d, 0x4C, uint32_t(bitmap.size()));
-    d.insert(d.end(), bitmap.begin(), bitmap.end());
-    return d;
+    return mui::writeResourceSection({{pe::ResourceName{2, {}}, pe::ResourceName{284, {}}, 0x409, bitmap}}, rva);
 }
 
 void writeSectionHeader(std::vector<uint8_t>& f, uint32_t at, const char* name, uint32_t rva, uint32_t virtualSize,

@@ -24,7 +24,7 @@ std::vector<uint8_t> buildHeaders(const ImageLayout& layout, uint32_t entryRva, 
     h.headersSize = layout.headersSize();
     h.directories = directories;
     for (const OutputSection& s : layout.sections())
-        h.sections.push_back({s.name, s.rva, s.virtualSize, s.rawSize, s.fileOffset, s.characteristics});
+        h.sections.push_back({s.name, s.rva, s.virtualSize, s.fileOffset, s.rawSize, s.characteristics});
     return pe::writeCeHeaders(h);
 }
 

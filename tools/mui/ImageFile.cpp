@@ -17,7 +17,7 @@ std::vector<uint8_t> writeImageFile(const ImageContents& contents) {
     for (size_t i = 0; i < contents.sections.size(); ++i) {
         const ImageSection& s = contents.sections[i];
         uint32_t raw = roundUp(uint32_t(s.data.size()), kFileAlignment);
-        h.sections.push_back({s.name, s.rva, s.virtualSize, raw, raw ? fileSize : 0, s.characteristics});
+        h.sections.push_back({s.name, s.rva, s.virtualSize, raw ? fileSize : 0, raw, s.characteristics});
         fileSize += raw;
         h.imageSize = std::max(h.imageSize, roundUp(s.rva + std::max<uint32_t>(s.virtualSize, 1), kPage));
     }
@@ -26,7 +26,7 @@ std::vector<uint8_t> writeImageFile(const ImageContents& contents) {
     std::vector<uint8_t> file = pe::writeCeHeaders(h);
     file.resize(fileSize);
     for (size_t i = 0; i < contents.sections.size(); ++i)
-        std::copy(contents.sections[i].data.begin(), contents.sections[i].data.end(), file.begin() + h.sections[i].fileOffset);
+        std::copy(contents.sections[i].data.begin(), contents.sections[i].data.end(), file.begin() + h.sections[i].rawOffset);
     return file;
 }
 

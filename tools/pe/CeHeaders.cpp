@@ -42,13 +42,13 @@ void writeFileHeader(uint8_t* fh, const CeImageHeaders& h) {
 
 void writeSizes(uint8_t* oh, const CeImageHeaders& h) {
     uint32_t code = 0, initialized = 0, uninitialized = 0, baseOfCode = 0, baseOfData = 0;
-    for (const HeaderSection& s : h.sections) {
+    for (const Section& s : h.sections) {
         if (s.characteristics & kSectionCode) {
             code += s.rawSize;
-            if (!baseOfCode) baseOfCode = s.rva;
+            if (!baseOfCode) baseOfCode = s.virtualAddress;
             continue;
         }
-        if (!baseOfData) baseOfData = s.rva;
+        if (!baseOfData) baseOfData = s.virtualAddress;
         if (s.characteristics & kSectionInitializedData) initialized += s.rawSize;
         if (s.characteristics & kSectionUninitializedData) uninitialized += alignUp(s.virtualSize, kCeFileAlignment);
     }
@@ -88,12 +88,12 @@ void writeOptionalHeader(uint8_t* oh, const CeImageHeaders& h) {
     }
 }
 
-void writeSectionHeader(uint8_t* sh, const HeaderSection& s) {
+void writeSectionHeader(uint8_t* sh, const Section& s) {
     std::memcpy(sh + kShName, s.name.data(), std::min<size_t>(s.name.size(), kShNameSize));
     storeLe32(sh + kShVirtualSize, s.virtualSize);
-    storeLe32(sh + kShVirtualAddress, s.rva);
+    storeLe32(sh + kShVirtualAddress, s.virtualAddress);
     storeLe32(sh + kShSizeOfRawData, s.rawSize);
-    storeLe32(sh + kShPointerToRawData, s.fileOffset);
+    storeLe32(sh + kShPointerToRawData, s.rawOffset);
     storeLe32(sh + kShCharacteristics, s.characteristics);
 }
 

@@ -21,15 +21,6 @@ constexpr uint32_t kCeSectionAlignment = 0x1000;
 // expected by tools that read such images.
 constexpr uint32_t kCeFileAlignment = 0x200;
 
-struct HeaderSection {
-    std::string name;
-    uint32_t rva = 0;
-    uint32_t virtualSize = 0;
-    uint32_t rawSize = 0;     // file bytes, a multiple of the file alignment
-    uint32_t fileOffset = 0;  // 0 when rawSize is 0
-    uint32_t characteristics = 0;
-};
-
 struct CeImageHeaders {
     uint16_t fileCharacteristics = 0;
     uint32_t imageBase = 0;
@@ -39,7 +30,7 @@ struct CeImageHeaders {
     uint32_t imageSize = 0;
     uint32_t headersSize = 0;  // ceHeadersSize(sections.size())
     std::array<DataDirectory, 16> directories{};
-    std::vector<HeaderSection> sections;  // in RVA order
+    std::vector<Section> sections;  // in RVA order; rawOffset 0 when rawSize is 0
 };
 
 // Bytes of the headers for that many sections, before file alignment.
