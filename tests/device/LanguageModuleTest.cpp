@@ -87,7 +87,9 @@ TEST(LanguageModuleDevice, ExtractTranslateBuildThenTheDeviceServesTheTranslatio
     fs::create_directories(dir);
     std::string res = (dir / "app.res").string(), exe = (dir / "app.exe").string();
     std::string rc = APP_RC;
-    std::string command = std::string(LLVM_RC) + " -no-preprocess -I " + rc.substr(0, rc.rfind('/')) + " -fo " + res + " " + rc;
+    // llvm-rc also takes "/x" options, so a source path such as /check/... would
+    // read as its /c option: "--" ends the options.
+    std::string command = std::string(LLVM_RC) + " -no-preprocess -I " + rc.substr(0, rc.rfind('/')) + " -fo " + res + " -- " + rc;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     std::vector<uint8_t> app = mui::writeApplicationImage(mui::parseResFile(readFile(res)));
     std::ofstream(exe, std::ios::binary).write(reinterpret_cast<const char*>(app.data()), long(app.size()));
