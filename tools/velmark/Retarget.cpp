@@ -11,7 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <sstream>
+#include <optional>
 #include <unordered_set>
 
 namespace velmark::cli {
@@ -39,10 +39,6 @@ pe::Image readOrRefuse(std::vector<uint8_t> file) {
     } catch (const pe::PeFormatError& e) {
         throw RetargetRefused(std::string("not a PE image: ") + e.what());
     }
-}
-
-void requireWindowsCeArm(const pe::Image& image) {
-    if (std::optional<std::string> why = notWindowsCeArm(image)) throw RetargetRefused(*why);
 }
 
 std::string importedNames(const pe::Image& image) {
@@ -96,8 +92,7 @@ private:
     size_t longest_ = 0;
 };
 
-}  // namespace
-
+// Why the image is not a Windows CE application for ARM or ARMV4I, if it is not.
 std::optional<std::string> notWindowsCeArm(const pe::Image& image) {
     if (image.machine != pe::kMachineArm && image.machine != pe::kMachineArmv4i)
         return "machine " + pe::machineLabel(image.machine) + " is not ARM; VELMARK serves only Windows CE " +
@@ -108,6 +103,8 @@ std::optional<std::string> notWindowsCeArm(const pe::Image& image) {
     return std::nullopt;
 }
 
+// Why the image is not an application VELMARK can serve because it is
+// VELMARK or COREDLL (or anything else exporting COREDLL's interface).
 std::optional<std::string> notAnApplication(const pe::Image& image, const velmark::ExportTable& table) {
     for (const char* own : {velmark::kVelmarkDllName, velmark::kCoredllDllName})
         if (sameNameIgnoringCase(image.exportDllName, own))
@@ -124,6 +121,8 @@ std::optional<std::string> notAnApplication(const pe::Image& image, const velmar
                " names: it stands in for COREDLL, it is not an application that imports it";
     return std::nullopt;
 }
+
+}  // namespace
 
 std::string nameWithCaseOf(std::string_view from, const std::string& newName) {
     std::string out = newName;
@@ -155,11 +154,10 @@ std::vector<std::string> importsVelmarkLacks(const pe::Image& image, const velma
 }
 
 bool isRetargeted(const pe::Image& image) { return !descriptorsNaming(image, kVelmark).empty(); }
-bool importsCoredll(const pe::Image& image) { return !descriptorsNaming(image, kCoredll).empty(); }
 
 RetargetResult retargetImage(std::vector<uint8_t> file, RetargetDirection direction, const velmark::ExportTable& table) {
     pe::Image image = readOrRefuse(std::move(file));
-    requireWindowsCeArm(image);
+    if (std::optional<std::string> why = notWindowsCeArm(image)) throw RetargetRefused(*why);
     if (std::optional<std::string> why = notAnApplication(image, table)) throw RetargetRefused(*why);
 
     const bool toVelmark = direction == RetargetDirection::ToVelmark;

@@ -7,7 +7,6 @@
 #include "PeImage.h"
 
 #include <cstdint>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,13 +46,7 @@ struct RetargetResult {
 // "coredll.dll" -> "velmark.dll").
 std::string nameWithCaseOf(std::string_view from, const std::string& newName);
 
-// Why the image is not a Windows CE application for ARM or ARMV4I, if it is not.
-std::optional<std::string> notWindowsCeArm(const pe::Image& image);
-// Why the image is not an application VELMARK can serve because it is
-// VELMARK or COREDLL (or anything else exporting COREDLL's interface).
-std::optional<std::string> notAnApplication(const pe::Image& image, const velmark::ExportTable& table);
-bool isRetargeted(const pe::Image& image);   // imports VELMARK.dll
-bool importsCoredll(const pe::Image& image);
+bool isRetargeted(const pe::Image& image);  // imports VELMARK.dll
 
 // Imports the application takes from COREDLL that VELMARK does not export,
 // one description each ("ordinal 554", "name \"FooBar\""): the first `shown`
