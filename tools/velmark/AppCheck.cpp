@@ -6,8 +6,6 @@
 #include "PeImage.h"
 #include "Retarget.h"
 
-#include <strings.h>
-
 namespace velmark::cli {
 namespace {
 
@@ -15,15 +13,6 @@ std::string summaryOf(const pe::Image& image) {
     bool dll = image.fileCharacteristics & pe::format::kFileDll;
     return pe::machineLabel(image.machine) + ", " + pe::subsystemName(image.subsystem) + " (" +
            std::to_string(image.subsystem) + "), " + (dll ? "DLL" : "executable");
-}
-
-size_t entriesFrom(const pe::Image& image, std::string_view dll) {
-    size_t count = 0;
-    for (const pe::ImportedLibrary& library : image.imports)
-        if (library.dllName.size() == dll.size() &&
-            strncasecmp(library.dllName.data(), dll.data(), dll.size()) == 0)
-            count += library.entries.size();
-    return count;
 }
 
 }  // namespace
@@ -39,7 +28,7 @@ AppVerdict checkApplication(std::vector<uint8_t> file, const velmark::ExportTabl
     }
     verdict.summary = summaryOf(image);
     const bool retargeted = isRetargeted(image);
-    verdict.coredllImports = entriesFrom(image, retargeted ? velmark::kVelmarkDllName : velmark::kCoredllDllName);
+    verdict.coredllImports = entriesImportedFrom(image, retargeted ? velmark::kVelmarkDllName : velmark::kCoredllDllName);
     // Retarget itself decides, on a copy, so that check and retarget never
     // disagree; a retargeted image is tried the other way (undo).
     try {

@@ -155,6 +155,12 @@ std::vector<std::string> importsVelmarkLacks(const pe::Image& image, const velma
 
 bool isRetargeted(const pe::Image& image) { return !descriptorsNaming(image, kVelmark).empty(); }
 
+size_t entriesImportedFrom(const pe::Image& image, std::string_view dll) {
+    size_t count = 0;
+    for (size_t d : descriptorsNaming(image, dll)) count += image.imports[d].entries.size();
+    return count;
+}
+
 RetargetResult retargetImage(std::vector<uint8_t> file, RetargetDirection direction, const velmark::ExportTable& table) {
     pe::Image image = readOrRefuse(std::move(file));
     if (std::optional<std::string> why = notWindowsCeArm(image)) throw RetargetRefused(*why);

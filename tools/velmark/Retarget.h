@@ -47,6 +47,8 @@ struct RetargetResult {
 std::string nameWithCaseOf(std::string_view from, const std::string& newName);
 
 bool isRetargeted(const pe::Image& image);  // imports VELMARK.dll
+// How many entries the image imports from `dll` (its name in any letter case).
+size_t entriesImportedFrom(const pe::Image& image, std::string_view dll);
 
 // Imports the application takes from COREDLL that VELMARK does not export,
 // one description each ("ordinal 554", "name \"FooBar\""): the first `shown`
