@@ -1,30 +1,34 @@
 #include "BannerCheck.h"
 
+#include "ByteOrder.h"
+
 #include "banner/bannerFile.h"
 #include "banner/bannerLayout.h"
 
 namespace velmark::cli {
 namespace {
 
-uint32_t le32(const uint8_t* at) { return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24; }
+using pe::loadLe32;
+
+// biBitCount of the file's info header.
+uint32_t bitCountOf(const BannerFile& file) { return pe::loadLe16(file.bitmapInfo + 14); }
 
 std::string reason(BannerFileProblem problem, const BannerFile& file, size_t size) {
     const uint8_t* info = file.bitmapInfo;
-    const uint32_t bitCount = uint32_t(info[14] | info[15] << 8);
     switch (problem) {
     case BannerFileProblem::None: return {};
     case BannerFileProblem::TooShort:
         return "the file has " + std::to_string(size) + " bytes, fewer than the " +
                std::to_string(kFileHeaderBytes + kBitmapInfoBytes) + " of a file header and a 40-byte info header";
     case BannerFileProblem::InfoHeaderSize:
-        return "its info header is " + std::to_string(le32(info)) +
+        return "its info header is " + std::to_string(loadLe32(info)) +
                " bytes; only the 40-byte BITMAPINFOHEADER is drawn (save it as a plain Windows BMP)";
     case BannerFileProblem::Compressed:
-        return "it is compressed (biCompression " + std::to_string(le32(info + 16)) + "); only uncompressed BI_RGB is drawn";
+        return "it is compressed (biCompression " + std::to_string(loadLe32(info + 16)) + "); only uncompressed BI_RGB is drawn";
     case BannerFileProblem::ColourTable:
-        return "it has a colour table (biClrUsed " + std::to_string(le32(info + 32)) + "); only files without one are drawn";
+        return "it has a colour table (biClrUsed " + std::to_string(loadLe32(info + 32)) + "); only files without one are drawn";
     case BannerFileProblem::BitCount:
-        return "it has " + std::to_string(bitCount) + " bits per pixel; only 16, 24 or 32 are drawn";
+        return "it has " + std::to_string(bitCountOf(file)) + " bits per pixel; only 16, 24 or 32 are drawn";
     case BannerFileProblem::Width:
         return "its width " + std::to_string(file.width) + " is not between 1 and 65536";
     case BannerFileProblem::Height:
@@ -47,10 +51,9 @@ BannerFileVerdict checkBannerFileBytes(const std::vector<uint8_t>& bytes) {
     verdict.drawable = problem == BannerFileProblem::None;
     verdict.why = reason(problem, file, bytes.size());
     if (!verdict.drawable) return verdict;
-    const uint32_t bitCount = uint32_t(file.bitmapInfo[14] | file.bitmapInfo[15] << 8);
     const bool topDown = file.height < 0;
     verdict.description = std::to_string(file.width) + " x " + std::to_string(topDown ? -file.height : file.height) +
-                          ", " + std::to_string(bitCount) + " bits per pixel, " + (topDown ? "top-down" : "bottom-up");
+                          ", " + std::to_string(bitCountOf(file)) + " bits per pixel, " + (topDown ? "top-down" : "bottom-up");
     if (topDown)
         verdict.warnings.push_back(
             "the file is top-down (negative height): its height goes to the draw as stored, so it is drawn as the "

@@ -1,9 +1,8 @@
 #include "ExceptionTableReport.h"
 
 #include "ArmFrames.h"
+#include "ByteOrder.h"
 #include "Hex.h"
-
-#include <cstdio>
 
 namespace velmark::cli {
 namespace {
@@ -33,10 +32,8 @@ std::vector<std::string> writeExceptionTable(std::ostream& out, const pe::Image&
         << hexWord(directory.rva) << "\n";
     uint64_t previousEnd = 0;
     for (size_t i = 0; i < count; ++i) {
-        auto word = [&](size_t at) {
-            return uint32_t(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t(bytes[at + 3]) << 24);
-        };
-        auto f = pe::arm::RuntimeFunction::unpack(word(8 * i), word(8 * i + 4));
+        const uint8_t* entry = bytes.data() + pe::arm::kRuntimeFunctionSize * i;
+        auto f = pe::arm::RuntimeFunction::unpack(pe::loadLe32(entry), pe::loadLe32(entry + 4));
         uint32_t rva = f.start - image.imageBase;
         uint64_t end = uint64_t(f.start) + 4ull * f.functionLength;
         std::string label = "entry " + std::to_string(i) + " (" + hexWord(f.start) + ")";

@@ -1,8 +1,10 @@
 #include "ExeBitmap.h"
 
+#include "ByteOrder.h"
 #include "CommandError.h"
 #include "FileIo.h"
 #include "PeImage.h"
+#include "ResourceFormats.h"
 #include "Resources.h"
 
 #include <optional>
@@ -10,15 +12,10 @@
 namespace velmark::cli {
 namespace {
 
-constexpr uint16_t kBitmapType = 2;  // RT_BITMAP
 constexpr uint16_t kBannerBitmapId = 284;
 constexpr uint32_t kFileHeaderSize = 14;
 constexpr uint32_t kInfoHeaderSize = 40;
 constexpr uint32_t kBitFields = 3;
-
-uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
-}
 
 // A bitmap resource is a BMP file without its 14-byte file header: the info
 // header, any colour masks and colour table, then the pixel rows. The header
@@ -26,10 +23,10 @@ uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
 std::vector<uint8_t> asBmpFile(const std::vector<uint8_t>& dib, const std::string& what) {
     if (dib.size() < kInfoHeaderSize) throw CommandError(what + " is " + std::to_string(dib.size()) +
                                                          " bytes, too short for a bitmap info header");
-    const uint32_t headerSize = le32(dib, 0);
-    const uint32_t bitCount = uint32_t(dib[14] | dib[15] << 8);
-    const uint32_t compression = le32(dib, 16);
-    const uint32_t colorsUsed = le32(dib, 32);
+    const uint32_t headerSize = pe::loadLe32(dib.data());
+    const uint32_t bitCount = pe::loadLe16(dib.data() + 14);
+    const uint32_t compression = pe::loadLe32(dib.data() + 16);
+    const uint32_t colorsUsed = pe::loadLe32(dib.data() + 32);
     uint64_t colorTable = colorsUsed ? colorsUsed : bitCount <= 8 ? (1u << bitCount) : 0;
     uint64_t masks = headerSize == kInfoHeaderSize && compression == kBitFields ? 12 : 0;
     uint64_t pixelOffset = kFileHeaderSize + uint64_t(headerSize) + masks + 4 * colorTable;
@@ -56,7 +53,7 @@ Picture bitmap284Of(const std::string& exePath) {
     try {
         image = pe::readImage(readWholeFile(exePath));
         for (const pe::Resource& r : pe::readResources(image))
-            if (r.type.isId() && r.type.id == kBitmapType && r.name.isId() && r.name.id == kBannerBitmapId) {
+            if (r.type.isId() && r.type.id == mui::kRtBitmap && r.name.isId() && r.name.id == kBannerBitmapId) {
                 found = r;
                 break;
             }
