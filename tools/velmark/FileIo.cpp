@@ -77,6 +77,19 @@ void writeAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
     }
 }
 
+// The file a path finally names once symbolic links are followed.
+std::string resolveLinks(const std::string& path) {
+    fs::path current(path);
+    for (int i = 0; i < kMaxLinks; ++i) {
+        std::error_code ec;
+        if (!fs::is_symlink(current, ec)) return current.string();
+        fs::path target = fs::read_symlink(current, ec);
+        if (ec) throw CommandError(path + ": the link cannot be read: " + ec.message());
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    throw CommandError(path + ": too many levels of symbolic links");
+}
+
 }  // namespace
 
 std::vector<uint8_t> readWholeFile(const std::string& path) {
@@ -92,18 +105,6 @@ std::vector<uint8_t> readWholeFile(const std::string& path) {
     } catch (const std::bad_alloc&) {
         throw CommandError(path + ": cannot be read: not enough memory to hold it");
     }
-}
-
-std::string resolveLinks(const std::string& path) {
-    fs::path current(path);
-    for (int i = 0; i < kMaxLinks; ++i) {
-        std::error_code ec;
-        if (!fs::is_symlink(current, ec)) return current.string();
-        fs::path target = fs::read_symlink(current, ec);
-        if (ec) throw CommandError(path + ": the link cannot be read: " + ec.message());
-        current = target.is_absolute() ? target : current.parent_path() / target;
-    }
-    throw CommandError(path + ": too many levels of symbolic links");
 }
 
 void writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, const std::string& permissionsFrom) {

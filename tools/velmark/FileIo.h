@@ -21,9 +21,6 @@ std::vector<uint8_t> readWholeFile(const std::string& path);
 void writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes,
                     const std::string& permissionsFrom = {});
 
-// The file a path finally names once symbolic links are followed.
-std::string resolveLinks(const std::string& path);
-
 // Copies `path` to `backup`; refuses when `backup` already exists, so that an
 // earlier backup (perhaps the only original left) is never overwritten.
 void makeBackup(const std::string& path, const std::string& backup);

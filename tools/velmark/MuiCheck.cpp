@@ -4,7 +4,8 @@
 #include "Hex.h"
 #include "ResourceDirectory.h"
 
-#include <sstream>
+#include <algorithm>
+#include <optional>
 
 namespace velmark::cli {
 namespace {

@@ -6,7 +6,6 @@
 #include "ResourceDirectory.h"
 
 #include <algorithm>
-#include <sstream>
 
 namespace velmark::cli {
 namespace {

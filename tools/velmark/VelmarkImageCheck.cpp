@@ -10,7 +10,6 @@
 
 #include <map>
 #include <set>
-#include <sstream>
 #include <strings.h>
 
 namespace velmark::cli {
