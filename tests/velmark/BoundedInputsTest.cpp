@@ -16,8 +16,6 @@ namespace {
 
 using namespace velmark::testing;
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // The command under an address-space limit (in KB), as the shell sets it.
 RunResult runVelmarkLimited(size_t kilobytes, const std::vector<std::string>& args) {
     std::string command = "ulimit -v " + std::to_string(kilobytes) + " && exec \"$0\" \"$@\"";

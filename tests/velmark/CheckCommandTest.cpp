@@ -13,8 +13,6 @@ namespace {
 
 using namespace velmark::testing;
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 TEST(CheckCommand, SaysReadyRetargetedOrWhyNotAndWritesNothing) {
     ScratchDir dir;
     TestImagePlan armv4i = typicalApplication();

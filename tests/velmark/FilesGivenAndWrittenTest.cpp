@@ -16,8 +16,6 @@ namespace {
 using namespace velmark::testing;
 namespace fs = std::filesystem;
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 class FilesGivenAndWritten : public ::testing::Test {
 protected:
     ScratchDir dir;

@@ -12,8 +12,6 @@ namespace {
 
 using namespace velmark::testing;
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 class RetargetCommand : public ::testing::Test {
 protected:
     ScratchDir dir;
