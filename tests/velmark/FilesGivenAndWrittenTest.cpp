@@ -44,6 +44,14 @@ TEST_F(FilesGivenAndWritten, ADeviceIsWrittenThroughAndALinkIsFollowedToItsTarge
     EXPECT_EQ(readBytes(link + ".bak"), original);
     ASSERT_EQ(runVelmark({"retarget", "--undo", "--in-place", link}).exitCode, 0);
     EXPECT_EQ(readBytes(real), original);
+
+    // The PO template goes the same way as the images.
+    fs::create_symlink("real.pot", dir.path("link.pot"));
+    r = runVelmark({"mui", "extract", app, "-o", dir.path("link.pot")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir.path("link.pot")));
+    const std::vector<uint8_t> pot = readBytes(dir.path("real.pot"));
+    EXPECT_TRUE(contains(std::string(pot.begin(), pot.end()), "msgid"));
 }
 
 TEST_F(FilesGivenAndWritten, OutputNamesUpToTheLongestAFileSystemTakesWork) {

@@ -1,12 +1,18 @@
 #include "MuiPo.h"
 
 #include "CommandError.h"
+#include "FileIo.h"
 #include "Utf8.h"
 
 #include <gettext-po.h>
 
 #include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+
+#include <unistd.h>
 
 namespace velmark::cli {
 namespace {
@@ -99,17 +105,19 @@ void writePot(const std::string& path, const std::string& application, const std
         po_message_insert(it, m);
     }
     po_message_iterator_free(it);
-    // Written beside the destination and renamed, as every velmark output.
-    std::string temporary = path + ".partial";
+    // libgettextpo writes only to a named file: the template is formed in a
+    // private temporary file, then written like every velmark output.
+    std::string temporary = (std::filesystem::temp_directory_path() / "velmark-pot-XXXXXX").string();
+    int descriptor = ::mkstemp(temporary.data());
+    if (descriptor < 0) throw CommandError(path + ": cannot be written: no temporary file");
+    ::close(descriptor);
     PoErrors errors;
-    if (!writeRaw(file.get(), temporary.c_str(), errors) || !errors.first.empty()) {
-        std::remove(temporary.c_str());
-        throw CommandError(path + ": cannot be written: " + errors.first);
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        throw CommandError(path + ": cannot be written");
-    }
+    bool written = writeRaw(file.get(), temporary.c_str(), errors) && errors.first.empty();
+    std::vector<uint8_t> bytes;
+    if (written) bytes = readWholeFile(temporary);
+    std::remove(temporary.c_str());
+    if (!written) throw CommandError(path + ": cannot be written: " + errors.first);
+    writeWholeFile(path, bytes);
 }
 
 Translations readPo(const std::string& path) {
