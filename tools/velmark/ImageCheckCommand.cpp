@@ -4,6 +4,7 @@
 #include "ExceptionTableReport.h"
 #include "FileIo.h"
 #include "ImageSummary.h"
+#include "Printable.h"
 #include "TableSource.h"
 #include "VelmarkImageCheck.h"
 
@@ -36,8 +37,8 @@ int run(const Options& o) {
     if (!tableProblems.empty())
         throw CommandError(o.input + ": the exception table is wrong", kExitCheckFailed, tableProblems);
     if (!isVelmarkImage(image)) {
-        std::cout << "  not VELMARK.dll (its export directory names \"" << image.exportDllName
-                  << "\"), so it is not checked against the export table\n";
+        std::cout << "  not VELMARK.dll (its export directory names " << quoted(image.exportDllName)
+                  << "), so it is not checked against the export table\n";
         return kExitOk;
     }
     LoadedTable table = loadTable(o.table);
