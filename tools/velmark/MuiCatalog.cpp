@@ -4,6 +4,7 @@
 #include "Utf8.h"
 
 #include <set>
+#include <tuple>
 
 namespace velmark::cli {
 namespace {
@@ -51,13 +52,13 @@ ApplicationResources readApplicationResources(const pe::Image& image, const std:
     } catch (const pe::PeFormatError& e) {
         throw CommandError(path + ": " + e.what());
     }
-    std::set<std::pair<uint16_t, std::u16string>> seen;  // (type, name) of the first language taken
+    // (type, id, name) of the first language taken; a named resource's name is never empty
+    std::set<std::tuple<uint16_t, uint16_t, std::u16string>> seen;
     for (const pe::Resource& r : app.leaves) {
         if (!r.type.isId()) continue;
         uint16_t type = r.type.id;
         if (type != mui::kRtString && type != mui::kRtMenu && type != mui::kRtDialog) continue;
-        std::u16string nameKey = r.name.isId() ? u"#" + std::u16string(1, char16_t(r.name.id)) : r.name.name;
-        if (!seen.insert({type, nameKey}).second) continue;
+        if (!seen.insert({type, r.name.id, r.name.name}).second) continue;
         std::string label = "resource " + pe::describe(r.type) + "/" + pe::describe(r.name);
         try {
             std::vector<uint8_t> bytes = pe::resourceBytes(image, r);
