@@ -24,19 +24,6 @@ namespace {
 using namespace bench;
 namespace fs = std::filesystem;
 
-RegistryValue dword(uint32_t value) {
-    return {REG_DWORD, {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)}};
-}
-
-RegistryValue sz(const std::u16string& units) {
-    RegistryValue value{REG_SZ, {}};
-    for (char16_t c : units + u'\0') {
-        value.data.push_back(uint8_t(c));
-        value.data.push_back(uint8_t(c >> 8));
-    }
-    return value;
-}
-
 std::vector<uint8_t> readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -115,8 +102,8 @@ TEST(LanguageModuleDevice, ExtractTranslateBuildThenTheDeviceServesTheTranslatio
     Bench bench;
     FakeCoredll& fake = bench.fake();
     fake.registry().addKey(u"MUI");
-    fake.registry().setValue(u"MUI", u"Enable", dword(1));
-    fake.registry().setValue(u"MUI", u"SysLang", sz(u"407"));
+    fake.registry().setDword(u"MUI", u"Enable", 1);
+    fake.registry().setString(u"MUI", u"SysLang", u"407");
     fake.files().add(u"\\Windows\\app.exe", app);
     fake.files().add(u"\\Windows\\app.exe.0407.mui", readFile(built.path));
     fake.resources().mapHostImage(pe::readImage(app));
