@@ -5,6 +5,7 @@
 //   benchmark [VELMARK.dll]
 #include "ElfFile.h"
 #include "ExportTable.h"
+#include "FileIo.h"
 #include "ImageError.h"
 #include "ImageSummary.h"
 #include "MuiCommands.h"
@@ -185,7 +186,7 @@ void printLanguageModuleTools() {
     fs::create_directories(dir);
     std::string exe = (dir / "APP.exe").string(), pot = (dir / "app.pot").string(), po = (dir / "de.po").string();
     std::vector<uint8_t> app = bench::sampleApplication();
-    std::ofstream(exe, std::ios::binary).write(reinterpret_cast<const char*>(app.data()), long(app.size()));
+    velmark::cli::writeWholeFile(exe, app);
 
     auto start = std::chrono::steady_clock::now();
     size_t texts = velmark::cli::extractTexts(exe, pot);
