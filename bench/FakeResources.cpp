@@ -98,12 +98,12 @@ void Resources::mapHostImage(const pe::Image& image) {
     attachImage(base, ImageResources{base, pe::readResources(image), std::nullopt});
 }
 
-bool Resources::mapLibraryImage(uint32_t module, const std::vector<uint8_t>& file, const FakeCoredll& fake) {
+void Resources::mapLibraryImage(uint32_t module, const std::vector<uint8_t>& file, const FakeCoredll& fake) {
     pe::Image image;
     try {
         image = pe::readImage(file);
     } catch (const pe::PeFormatError&) {
-        return false;
+        return;
     }
     LoadedImage loaded = Loader::load(image, nextLibraryBase_, memory_, fake);
     nextLibraryBase_ += (loaded.size + 0xFFFF) / 0x10000 * 0x10000;
@@ -113,7 +113,6 @@ bool Resources::mapLibraryImage(uint32_t module, const std::vector<uint8_t>& fil
         Loader::unload(loaded, memory_);
         throw LoadRefused(std::string("its resource directory: ") + e.what());
     }
-    return true;
 }
 
 const mui::Menu* Resources::loadedMenu(uint32_t handle) const {
