@@ -328,7 +328,7 @@ TEST(BannerRequest, RacingFirstRequestsShareTheWinnersBanner) {
     bool rivalRan = false;
     uint32_t rival = 0;
     fake.withdraw("InterlockedCompareExchange");
-    fake.define(1492, "InterlockedCompareExchange", 3, Outcome::returns(0), [&](bench::CallContext& call) {
+    fake.define("InterlockedCompareExchange", 3, Outcome::returns(0), [&](bench::CallContext& call) {
         uint32_t target = call.arg(0), exchange = call.arg(1), comparand = call.arg(2);
         if (!rivalRan) {
             rivalRan = true;
