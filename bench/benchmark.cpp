@@ -121,7 +121,7 @@ void printCapture(const pe::Image& image, const std::string& imagePath) {
     bench::Bench device;
     device.load(image, bench::Bench::kDefaultBase);
     bench::Memory& memory = device.memory();
-    uint32_t format = device.placeBytes({1, 0, 1, 0, 0x80, 0x3E, 0, 0, 0, 0x7D, 0, 0, 2, 0, 16, 0, 0, 0});
+    uint32_t format = device.placeBytes(bench::pcm16000Format());
     uint32_t handleOut = device.allocate(4);
     if (device.call("waveInOpen", {handleOut, 0, format, 0, 0, 0x00030000}) != 0)
         throw std::runtime_error("waveInOpen failed");
