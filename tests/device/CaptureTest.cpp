@@ -31,17 +31,16 @@ constexpr uint32_t CALLBACK_NULL = 0, CALLBACK_WINDOW = 0x10000, CALLBACK_THREAD
                    CALLBACK_EVENT = 0x50000;
 constexpr uint32_t kSlotOffset = 0x18;  // ModuleState.staleCaptureHandle
 
-// 16-bit mono PCM; nAvgBytesPerSec and nBlockAlign deliberately not what
-// any rate would give, so a recomputation shows.
-std::vector<uint8_t> pcmFormat(uint32_t rate) {
-    std::vector<uint8_t> f = {1, 0, 1, 0, 0, 0, 0, 0, 0x78, 0x56, 0x34, 0x12, 6, 0, 16, 0, 0, 0};
-    for (int i = 0; i < 4; ++i) f[4 + i] = uint8_t(rate >> (8 * i));
-    return f;
-}
-
+// The format record with nSamplesPerSec set to `rate`.
 std::vector<uint8_t> withRate(std::vector<uint8_t> format, uint32_t rate) {
     for (int i = 0; i < 4; ++i) format[4 + i] = uint8_t(rate >> (8 * i));
     return format;
+}
+
+// 16-bit mono PCM; nAvgBytesPerSec and nBlockAlign deliberately not what
+// any rate would give, so a recomputation shows.
+std::vector<uint8_t> pcmFormat(uint32_t rate) {
+    return withRate({1, 0, 1, 0, 0, 0, 0, 0, 0x78, 0x56, 0x34, 0x12, 6, 0, 16, 0, 0, 0}, rate);
 }
 
 // Distinct bytes, so a misplaced copy shows.
