@@ -28,8 +28,6 @@ const std::u16string kPluginPath = u"\\Windows\\plugin.dll";
 
 RegistryValue rawBytes(std::vector<uint8_t> bytes) { return {REG_BINARY, std::move(bytes)}; }
 
-std::string show(const std::u16string& s) { return narrow(s); }
-
 // ---------------------------------------------------------------------------
 // The device as it stands when the application starts.
 
@@ -76,7 +74,7 @@ void loadOn(Bench& bench, const Device& device) {
 void expectCleanAttach(Bench& bench, const Device& device) {
     const std::vector<RegistryOpen>& opens = bench.fake().registry().opens();
     ASSERT_EQ(opens.size(), 1u);
-    EXPECT_EQ(show(opens[0].path), "MUI");
+    EXPECT_EQ(narrow(opens[0].path), "MUI");
     EXPECT_EQ(opens[0].access, kAllAccess);
     EXPECT_EQ(opens[0].options, 0u);
     std::vector<LoggedCall> openCalls = bench.fake().callsTo("RegOpenKeyExW");
@@ -105,7 +103,7 @@ void expectCleanAttach(Bench& bench, const Device& device) {
 // The paths LoadLibraryW was asked for.
 std::vector<std::string> libraryRequests(Bench& bench) {
     std::vector<std::string> paths;
-    for (const LibraryLoad& load : bench.fake().modules().loads()) paths.push_back(show(load.path));
+    for (const LibraryLoad& load : bench.fake().modules().loads()) paths.push_back(narrow(load.path));
     return paths;
 }
 
@@ -140,15 +138,15 @@ TEST(LanguageSelection, EachSysLangTextNamesItsLanguageModule) {
         device.files = {expected};
         loadOn(bench, device);
 
-        EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{show(expected)});
+        EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{narrow(expected)});
         ASSERT_EQ(bench.fake().modules().loaded().size(), 1u);
         expectCleanAttach(bench, device);
 
         const std::vector<RegistryQuery>& queries = bench.fake().registry().queries();
         ASSERT_EQ(queries.size(), 2u);
-        EXPECT_EQ(show(queries[0].valueName), "Enable");
+        EXPECT_EQ(narrow(queries[0].valueName), "Enable");
         EXPECT_EQ(queries[0].capacity, std::optional<uint32_t>(4));
-        EXPECT_EQ(show(queries[1].valueName), "SysLang");
+        EXPECT_EQ(narrow(queries[1].valueName), "SysLang");
         EXPECT_EQ(queries[1].capacity, std::optional<uint32_t>(32));
 
         std::vector<LoggedCall> names = bench.fake().callsTo("GetModuleFileNameW");
@@ -167,7 +165,7 @@ TEST(LanguageSelection, SysLangFillingAll32BytesIsReadAsExactlySixteenUnits) {
     device.files = {kHostPath + u".0407.mui"};
     loadOn(bench, device);
 
-    EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{show(kHostPath + u".0407.mui")});
+    EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{narrow(kHostPath + u".0407.mui")});
     std::vector<LoggedCall> parses = bench.fake().callsTo("_wtol");
     ASSERT_EQ(parses.size(), 1u);
     // The text _wtol was handed, as it still lies on the stack after the attach.
@@ -209,7 +207,7 @@ TEST(LanguageSelection, OnlyTheNumberOneSwitchesLanguageModulesOn) {
         loadOn(bench, device);
 
         if (row.switchesOn) {
-            EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{show(kHostPath + u".0409.mui")});
+            EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{narrow(kHostPath + u".0409.mui")});
         } else {
             EXPECT_TRUE(libraryRequests(bench).empty());
             EXPECT_EQ(bench.fake().registry().queries().size(), 1u) << "SysLang is not read when switched off";
@@ -291,7 +289,7 @@ TEST(LanguageSelection, NoLanguageModuleWithoutAHostPathOrRoomForTheName) {
         bench.load(VELMARK_DLL_PATH);
 
         if (row.requested) {
-            EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{show(*row.requested)});
+            EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{narrow(*row.requested)});
             EXPECT_EQ(bench.fake().modules().loaded().size(), 1u);
         } else {
             EXPECT_TRUE(libraryRequests(bench).empty());
@@ -556,7 +554,7 @@ TEST(LanguageRedirection, FileAbsentSendsEveryRequestToTheHostOnce) {
         Bench bench;
         Device device;  // enabled, SysLang absent, no .mui file
         loadOn(bench, device);
-        EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{show(kHostPath + u".0409.mui")});
+        EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{narrow(kHostPath + u".0409.mui")});
         o.provide(bench.fake().resources().of(kHostPath), 2);
         uint32_t host = bench.fake().modules().hostHandle();
         std::vector<uint32_t> rest = o.arguments(bench);
@@ -588,7 +586,7 @@ TEST(LanguageRedirection, LoadStringWPutsTheLanguageModulesTextInTheCallersBuffe
         if (row.language) p.bench.fake().resources().of(kHostPath + u".0409.mui").string(kStringId, *row.language);
         auto [returned, rest] = p.call(loadString, p.host);
         EXPECT_EQ(returned, row.expected.size());
-        EXPECT_EQ(show(p.bench.memory().readWString(rest[1], 64)), show(row.expected));
+        EXPECT_EQ(narrow(p.bench.memory().readWString(rest[1], 64)), narrow(row.expected));
     }
 }
 
