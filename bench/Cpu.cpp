@@ -203,9 +203,9 @@ bool Cpu::inModuleCode(uint32_t address) const {
 
 void Cpu::fail(Fault fault) {
     if (faults_.empty()) return;
-    if (!faults_.back()) {
-        for (int r = 0; r < 16; ++r) faultRegisters_.back().push_back(reg(r));
-        faults_.back() = std::move(fault);
+    if (!faults_.back().fault) {
+        for (int r = 0; r < 16; ++r) faults_.back().registers.push_back(reg(r));
+        faults_.back().fault = std::move(fault);
     }
     uc_emu_stop(uc_);
 }
@@ -271,16 +271,14 @@ CallResult Cpu::call(uint32_t entry, const std::vector<uint32_t>& args) {
     uint32_t mode = cpsr() & kModeMask;
 
     faults_.emplace_back();
-    faultRegisters_.emplace_back();
     executedAtEntry_.push_back(executed_);
     uint64_t moduleBefore = moduleInstructions_, loadsBefore = moduleLoads_;
     ++depth_;
     uc_err err = uc_emu_start(uc_, entry, sentinel(depth), 0, 0);
     --depth_;
-    std::optional<Fault> fault = faults_.back();
+    Recorded recorded = std::move(faults_.back());
     faults_.pop_back();
-    std::vector<uint32_t> faultRegisters = std::move(faultRegisters_.back());
-    faultRegisters_.pop_back();
+    std::optional<Fault> fault = std::move(recorded.fault);
     executedAtEntry_.pop_back();
 
     if (!fault && err != UC_ERR_OK) fault = faultFromError(err);
@@ -293,7 +291,7 @@ CallResult Cpu::call(uint32_t entry, const std::vector<uint32_t>& args) {
     result.moduleInstructions = moduleInstructions_ - moduleBefore;
     result.moduleLoads = moduleLoads_ - loadsBefore;
     result.fault = std::move(fault);
-    if (result.fault) result.faultRegisters = std::move(faultRegisters);
+    if (result.fault) result.faultRegisters = std::move(recorded.registers);
     if (saved) {
         uc_context_restore(uc_, saved);
         uc_context_free(saved);

@@ -107,8 +107,11 @@ private:
     uint64_t instructionLimit_ = 20'000'000;
 
     int depth_ = 0;
-    std::vector<std::optional<Fault>> faults_;  // one per running call, innermost last
-    std::vector<std::vector<uint32_t>> faultRegisters_;  // parallel to faults_
+    struct Recorded {
+        std::optional<Fault> fault;
+        std::vector<uint32_t> registers;  // r0-r15 when the fault was recorded
+    };
+    std::vector<Recorded> faults_;  // one per running call, innermost last
     uint64_t moduleInstructions_ = 0;
     uint64_t moduleLoads_ = 0;
     uint64_t executed_ = 0;  // all instructions, for the runaway limit

@@ -61,17 +61,8 @@ FakeCoredll::FakeCoredll(const velmark::ExportTable& table, Cpu& cpu)
 void FakeCoredll::define(const char* name, int argCount, Outcome failure, Handler handler) {
     const velmark::ExportEntry* row = table_.findName(name);
     if (!row) throw BenchMisuse(std::string("fake ") + name + " defined, but the export table has no such name");
-    define(row->ordinal, name, argCount, failure, std::move(handler));
-}
-
-void FakeCoredll::define(uint16_t ordinal, const char* name, int argCount, Outcome failure,
-                         Handler handler) {
-    const velmark::ExportEntry* row = table_.findOrdinal(ordinal);
-    if (!row || row->name != name)
-        throw BenchMisuse(std::string("fake ") + name + " defined at ordinal " + std::to_string(ordinal) +
-                          ", which the export table gives to " + (row ? row->name : "nothing"));
-    if (functions_.count(ordinal)) throw BenchMisuse(std::string("fake ") + name + " defined twice");
-    functions_[ordinal] = FakeFunction{ordinal, name, argCount, failure, std::move(handler), false};
+    if (functions_.count(row->ordinal)) throw BenchMisuse(std::string("fake ") + name + " defined twice");
+    functions_[row->ordinal] = FakeFunction{row->ordinal, name, argCount, failure, std::move(handler), false};
 }
 
 void FakeCoredll::defineRecorders() {

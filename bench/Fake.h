@@ -131,8 +131,6 @@ public:
 
     // Registers a handler under the export table's ordinal for the name.
     void define(const char* name, int argCount, Outcome failure, Handler handler);
-    // The same, with the ordinal written out: it must be the table's for the name.
-    void define(uint16_t ordinal, const char* name, int argCount, Outcome failure, Handler handler);
     bool exports(uint16_t ordinal) const { return functions_.count(ordinal) != 0; }
     // The fake stops exporting the function (an image importing it is refused,
     // a call to its trap faults).

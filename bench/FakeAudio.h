@@ -47,6 +47,9 @@ constexpr uint32_t WHDR_INQUEUE = 0x10;
 constexpr uint32_t kWaveHeaderSize = 32;  // WAVEHDR: lpData, dwBufferLength, dwBytesRecorded, dwUser, dwFlags, dwLoops, lpNext, reserved
 constexpr uint32_t kWaveFormatSize = 18;  // WAVEFORMATEX up to and including cbSize
 
+// WAVEFORMATEX for 16-bit mono PCM at 16000 samples a second, cbSize 0.
+inline std::vector<uint8_t> pcm16000Format() { return {1, 0, 1, 0, 0x80, 0x3E, 0, 0, 0, 0x7D, 0, 0, 2, 0, 16, 0, 0, 0}; }
+
 struct WaveOpen {
     bool input = true;
     uint32_t deviceId = 0;

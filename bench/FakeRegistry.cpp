@@ -35,17 +35,25 @@ void Registry::setValue(const std::u16string& key, const std::u16string& name, R
     keys_[fold(trimSeparators(key))].values[fold(name)] = std::move(value);
 }
 
-void Registry::setDword(const std::u16string& key, const std::u16string& name, uint32_t value) {
-    setValue(key, name, {REG_DWORD, {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)}});
+RegistryValue dwordValue(uint32_t value) {
+    return {REG_DWORD, {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)}};
 }
 
-void Registry::setString(const std::u16string& key, const std::u16string& name, const std::u16string& text) {
+RegistryValue stringValue(const std::u16string& text, bool terminated) {
     RegistryValue value{REG_SZ, {}};
-    for (char16_t c : text + u'\0') {
+    for (char16_t c : terminated ? text + u'\0' : text) {
         value.data.push_back(uint8_t(c));
         value.data.push_back(uint8_t(c >> 8));
     }
-    setValue(key, name, std::move(value));
+    return value;
+}
+
+void Registry::setDword(const std::u16string& key, const std::u16string& name, uint32_t value) {
+    setValue(key, name, dwordValue(value));
+}
+
+void Registry::setString(const std::u16string& key, const std::u16string& name, const std::u16string& text) {
+    setValue(key, name, stringValue(text));
 }
 
 void Registry::removeValue(const std::u16string& key, const std::u16string& name) {

@@ -27,6 +27,11 @@ struct RegistryValue {
     std::vector<uint8_t> data;
 };
 
+// A REG_DWORD value, little-endian.
+RegistryValue dwordValue(uint32_t value);
+// UTF-16 text as REG_SZ, with its terminator unless told otherwise.
+RegistryValue stringValue(const std::u16string& text, bool terminated = true);
+
 struct RegistryOpen {
     std::u16string path;   // full path under HKEY_LOCAL_MACHINE, as given
     uint32_t options = 0;

@@ -98,12 +98,12 @@ void Resources::mapHostImage(const pe::Image& image) {
     attachImage(base, ImageResources{base, pe::readResources(image), std::nullopt});
 }
 
-bool Resources::mapLibraryImage(uint32_t module, const std::vector<uint8_t>& file, const FakeCoredll& fake) {
+void Resources::mapLibraryImage(uint32_t module, const std::vector<uint8_t>& file, const FakeCoredll& fake) {
     pe::Image image;
     try {
         image = pe::readImage(file);
     } catch (const pe::PeFormatError&) {
-        return false;
+        return;
     }
     LoadedImage loaded = Loader::load(image, nextLibraryBase_, memory_, fake);
     nextLibraryBase_ += (loaded.size + 0xFFFF) / 0x10000 * 0x10000;
@@ -113,7 +113,6 @@ bool Resources::mapLibraryImage(uint32_t module, const std::vector<uint8_t>& fil
         Loader::unload(loaded, memory_);
         throw LoadRefused(std::string("its resource directory: ") + e.what());
     }
-    return true;
 }
 
 const mui::Menu* Resources::loadedMenu(uint32_t handle) const {
@@ -169,29 +168,22 @@ void defineResources(FakeCoredll& fake) {
     fake.define("LoadStringW", 4, Outcome::returns(0).withLastError(ERROR_RESOURCE_NAME_NOT_FOUND),
                 [&res, &memory](CallContext& call) -> uint32_t {
         uint32_t instance = call.arg(0), id = call.arg(1), buffer = call.arg(2), capacity = call.arg(3);
-        if (const ImageResources* image = res.imageOf(instance)) {
-            auto found = image->string(memory, id & 0xFFFF);
-            if (!found || found->text.empty()) {
-                call.setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-                return 0;
-            }
-            if (capacity == 0) {
-                memory.write32(buffer, found->address);
-                return uint32_t(found->text.size());
-            }
-            std::u16string copied = found->text.substr(0, capacity - 1);
-            memory.writeWString(buffer, copied);
-            return uint32_t(copied.size());
+        // From the mapped image, else from the module's script.
+        const ImageResources* image = res.imageOf(instance);
+        std::optional<ImageResources::StringRef> found;
+        if (image) {
+            found = image->string(memory, id & 0xFFFF);
+        } else if (const ModuleResources* resources = res.forHandle(instance)) {
+            auto it = resources->strings.find(id);
+            if (it != resources->strings.end()) found = ImageResources::StringRef{0, it->second};
         }
-        const ModuleResources* resources = res.forHandle(instance);
-        auto it = resources ? resources->strings.find(id) : decltype(resources->strings.end()){};
-        if (!resources || it == resources->strings.end() || it->second.empty()) {
+        if (!found || found->text.empty()) {
             call.setLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
             return 0;
         }
-        const std::u16string& text = it->second;
+        const std::u16string& text = found->text;
         if (capacity == 0) {
-            memory.write32(buffer, res.stringData(instance, id, text));
+            memory.write32(buffer, image ? found->address : res.stringData(instance, id, text));
             return uint32_t(text.size());
         }
         std::u16string copied = text.substr(0, capacity - 1);

@@ -67,9 +67,9 @@ public:
     const ImageResources* imageOf(uint32_t module) const;
     // Maps a library's file as a real image (as LoadLibraryW does) and serves
     // its resources. A file that is no PE image at all (the tests' stand-ins
-    // for modules) is left alone: false. Throws LoadRefused when the loader
-    // refuses the image.
-    bool mapLibraryImage(uint32_t module, const std::vector<uint8_t>& file, const FakeCoredll& fake);
+    // for modules) is left alone. Throws LoadRefused when the loader refuses
+    // the image.
+    void mapLibraryImage(uint32_t module, const std::vector<uint8_t>& file, const FakeCoredll& fake);
     // Maps the host executable's sections at its handle, read-only, and
     // serves its resources from there.
     void mapHostImage(const pe::Image& image);

@@ -3,10 +3,14 @@
 #include "bench/FakeResources.h"
 
 namespace bench {
+namespace {
 
+// The key of a directory entry's name, as resourceKey() makes it.
 std::u16string resourceKeyOf(const pe::ResourceName& name) {
     return name.isId() ? resourceKey(name.id) : resourceKey(name.name);
 }
+
+}  // namespace
 
 const pe::Resource* ImageResources::find(const std::u16string& typeKey, const std::u16string& nameKey) const {
     for (const pe::Resource& r : leaves)

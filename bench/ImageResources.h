@@ -34,9 +34,6 @@ struct ImageResources {
     std::optional<StringRef> string(const Memory& memory, uint32_t id) const;
 };
 
-// The key of a directory entry's name, as resourceKey() makes it.
-std::u16string resourceKeyOf(const pe::ResourceName& name);
-
 // A device-independent bitmap resource (BITMAPINFOHEADER, palette, rows) as
 // a surface; nothing when its format is not one the platform draws.
 std::optional<Surface> surfaceOfDib(const std::vector<uint8_t>& dib);

@@ -1,6 +1,6 @@
 #include "bench/Unwinder.h"
 
-#include "ArmFrames.h"
+#include "PeFormat.h"
 #include "bench/Fault.h"
 
 #include <algorithm>
@@ -19,12 +19,14 @@ uint32_t immediate(uint32_t w) {
 
 Unwinder::Unwinder(const Memory& memory, const LoadedImage& image)
     : memory_(memory), base_(image.base), size_(image.size) {
-    uint32_t optionalHeader = base_ + memory.read32(base_ + 0x3C) + 24;
-    uint32_t directory = optionalHeader + 96 + 8 * pe::kDirException;
+    namespace format = pe::format;
+    uint32_t optionalHeader =
+        base_ + memory.read32(base_ + format::kDosNewHeaderField) + format::kPeSignatureSize + format::kFileHeaderSize;
+    uint32_t directory = optionalHeader + format::kOhDataDirectories + format::kDataDirectorySize * pe::kDirException;
     uint32_t rva = memory.read32(directory), size = memory.read32(directory + 4);
     for (uint32_t at = 0; rva && at + pe::arm::kRuntimeFunctionSize <= size; at += pe::arm::kRuntimeFunctionSize) {
-        auto f = pe::arm::RuntimeFunction::unpack(memory.read32(base_ + rva + at), memory.read32(base_ + rva + at + 4));
-        entries_.push_back({f.start, f.prologLength, f.functionLength});
+        entries_.push_back(
+            pe::arm::RuntimeFunction::unpack(memory.read32(base_ + rva + at), memory.read32(base_ + rva + at + 4)));
     }
 }
 
@@ -32,12 +34,12 @@ Registers Unwinder::unwindFrame(const Registers& context) const {
     Registers r = context;
     uint32_t pc = context[kPc];
     auto found = std::upper_bound(entries_.begin(), entries_.end(), pc,
-                                  [](uint32_t address, const Entry& e) { return address < e.start; });
+                                  [](uint32_t address, const pe::arm::RuntimeFunction& e) { return address < e.start; });
     if (found == entries_.begin() || pc - std::prev(found)->start >= 4 * std::prev(found)->functionLength) {
         r[kPc] = r[kLr];  // a leaf: no frame, return address in lr
         return r;
     }
-    const Entry& e = *std::prev(found);
+    const pe::arm::RuntimeFunction& e = *std::prev(found);
     uint32_t ran = std::min(e.prologLength, (pc - e.start) / 4);
     for (uint32_t k = ran; k-- > 0;) {
         uint32_t address = e.start + 4 * k, w = memory_.read32(address);

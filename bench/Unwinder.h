@@ -6,6 +6,7 @@
 // return address is still in lr and whose sp is the caller's.
 #pragma once
 
+#include "ArmFrames.h"
 #include "bench/Loader.h"
 #include "bench/Memory.h"
 
@@ -38,18 +39,13 @@ public:
     // straight to the module's caller.
     Registers unwindThroughImage(const Registers& context, int* frames = nullptr) const;
 
-    struct Entry {
-        uint32_t start = 0, prologLength = 0, functionLength = 0;
-    };
-    const std::vector<Entry>& entries() const { return entries_; }
-
 private:
     bool inImage(uint32_t address) const { return address - base_ < size_; }
 
     const Memory& memory_;
     uint32_t base_;
     uint32_t size_;
-    std::vector<Entry> entries_;
+    std::vector<pe::arm::RuntimeFunction> entries_;
 };
 
 }  // namespace bench

@@ -3,7 +3,10 @@
 // image cannot be loaded or a forwarded call faults.
 //
 //   benchmark [VELMARK.dll]
+#include "ElfFile.h"
 #include "ExportTable.h"
+#include "FileIo.h"
+#include "ImageError.h"
 #include "ImageSummary.h"
 #include "MuiCommands.h"
 #include "PeImage.h"
@@ -15,7 +18,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -94,34 +96,18 @@ void printBanner(const pe::Image& image) {
     }
 }
 
-// The ELF address of a symbol of the module, from velmark.elf in module/
-// beside the image; 0 when the file or the symbol is not there.
+// The ELF address of a global symbol of the module, from velmark.elf in
+// module/ beside the image; 0 when the file or the symbol is not there.
 uint32_t moduleSymbol(const std::string& imagePath, const char* name) {
-    size_t slash = imagePath.find_last_of('/');
-    std::string elf = (slash == std::string::npos ? std::string(".") : imagePath.substr(0, slash)) + "/module/velmark.elf";
-    std::FILE* file = std::fopen(elf.c_str(), "rb");
-    if (!file) return 0;
-    std::vector<uint8_t> b;
-    for (int c; (c = std::fgetc(file)) != EOF;) b.push_back(uint8_t(c));
-    std::fclose(file);
-    auto u32 = [&](size_t at) {
-        return at + 4 <= b.size() ? uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24) : 0u;
-    };
-    auto u16 = [&](size_t at) { return at + 2 <= b.size() ? uint32_t(b[at] | b[at + 1] << 8) : 0u; };
-    if (b.size() < 52 || b[0] != 0x7F || b[1] != 'E' || b[4] != 1) return 0;
-    uint32_t shoff = u32(32), shentsize = u16(46), shnum = u16(48);
-    for (uint32_t i = 0; i < shnum; ++i) {
-        size_t sh = shoff + size_t(i) * shentsize;
-        if (u32(sh + 4) != 2) continue;  // SHT_SYMTAB
-        size_t strings = shoff + size_t(u32(sh + 24)) * shentsize;
-        size_t stroff = u32(strings + 16), strsize = u32(strings + 20);
-        for (size_t s = u32(sh + 16), end = s + u32(sh + 20); s + 16 <= end && s + 16 <= b.size(); s += 16) {
-            size_t at = stroff + u32(s);
-            if (u32(s) >= strsize || at >= b.size()) continue;
-            if (std::strncmp(reinterpret_cast<const char*>(&b[at]), name, b.size() - at) == 0) return u32(s + 4);
-        }
+    std::filesystem::path elf = std::filesystem::path(imagePath).parent_path() / "module" / "velmark.elf";
+    if (!std::filesystem::exists(elf)) return 0;
+    try {
+        imagewriter::ElfFile file = imagewriter::ElfFile::load(elf.string());
+        const imagewriter::ElfSymbol* symbol = file.findGlobal(name);
+        return symbol ? symbol->value : 0;
+    } catch (const imagewriter::ImageError&) {
+        return 0;
     }
-    return 0;
 }
 
 // Capture callback on a full 160-byte buffer: module instructions with the
@@ -135,7 +121,7 @@ void printCapture(const pe::Image& image, const std::string& imagePath) {
     bench::Bench device;
     device.load(image, bench::Bench::kDefaultBase);
     bench::Memory& memory = device.memory();
-    uint32_t format = device.placeBytes({1, 0, 1, 0, 0x80, 0x3E, 0, 0, 0, 0x7D, 0, 0, 2, 0, 16, 0, 0, 0});
+    uint32_t format = device.placeBytes(bench::pcm16000Format());
     uint32_t handleOut = device.allocate(4);
     if (device.call("waveInOpen", {handleOut, 0, format, 0, 0, 0x00030000}) != 0)
         throw std::runtime_error("waveInOpen failed");
@@ -200,7 +186,7 @@ void printLanguageModuleTools() {
     fs::create_directories(dir);
     std::string exe = (dir / "APP.exe").string(), pot = (dir / "app.pot").string(), po = (dir / "de.po").string();
     std::vector<uint8_t> app = bench::sampleApplication();
-    std::ofstream(exe, std::ios::binary).write(reinterpret_cast<const char*>(app.data()), long(app.size()));
+    velmark::cli::writeWholeFile(exe, app);
 
     auto start = std::chrono::steady_clock::now();
     size_t texts = velmark::cli::extractTexts(exe, pot);

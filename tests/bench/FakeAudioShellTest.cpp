@@ -14,17 +14,12 @@ using bench::Bench;
 using bench::CallResult;
 using bench::Placement;
 
-// 16-bit mono PCM at 16000 samples per second, cbSize 0.
-std::vector<uint8_t> pcmFormat() {
-    return {1, 0, 1, 0, 0x80, 0x3E, 0, 0, 0, 0x7D, 0, 0, 2, 0, 16, 0, 0, 0};
-}
-
 class Capture : public ::testing::Test {
 protected:
     void SetUp() override {
         seen = bench.allocate(20);
         callback = bench.allocateCode(arm::recordArgs(seen));
-        format = bench.placeBytes(pcmFormat(), Placement::atEnd(1));
+        format = bench.placeBytes(bench::pcm16000Format(), Placement::atEnd(1));
         uint32_t handleOut = bench.allocate(4, Placement::atEnd(3));
         ASSERT_EQ(callOk(bench, "waveInOpen", {handleOut, 0, format, callback, 0x1D, bench::CALLBACK_FUNCTION}), 0u);
         device = bench.memory().read32(handleOut);
@@ -48,7 +43,7 @@ protected:
 
 TEST_F(Capture, OpenRecordsTheFormatAndNotifiesTheCallback) {
     const bench::WaveOpen& open = bench.fake().audio().opens().back();
-    EXPECT_EQ(open.format, pcmFormat());
+    EXPECT_EQ(open.format, bench::pcm16000Format());
     EXPECT_EQ(open.samplesPerSec(), 16000u);
     EXPECT_EQ(open.callback, callback);
     EXPECT_EQ(open.flags, bench::CALLBACK_FUNCTION);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fakeCalls.h"
+
 namespace benchtest {
 namespace {
 
@@ -12,12 +14,6 @@ using bench::CallResult;
 using bench::Placement;
 
 constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kWhite = 0xFFFFFF;
-
-uint32_t callOk(Bench& bench, const char* fn, const std::vector<uint32_t>& args) {
-    CallResult result = bench.callCoredll(fn, args);
-    EXPECT_TRUE(result.ok()) << fn << ": " << result.describe();
-    return result.r0;
-}
 
 std::vector<uint8_t> infoHeader(int32_t width, int32_t height, uint16_t bitCount) {
     std::vector<uint8_t> h(40, 0);

@@ -13,12 +13,6 @@ namespace {
 
 using bench::HandleKind;
 
-CallResult requestOk(Device& device, uint32_t instance) {
-    CallResult result = device.request(instance);
-    EXPECT_TRUE(result.ok()) << result.describe();
-    return result;
-}
-
 bool isWhiteColumn(const Surface& s, int x) {
     for (int y = 0; y < s.height; ++y)
         if (s.at(x, y) != kWhite) return false;

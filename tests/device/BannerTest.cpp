@@ -24,12 +24,6 @@ std::vector<uint8_t> bitmapFile(uint16_t bitCount, int32_t width, int32_t height
 
 const std::vector<uint8_t> kSmallFile = bitmapFile(24, 5, 3);
 
-CallResult requestOk(Device& device, uint32_t instance, uint32_t name = kBannerId) {
-    CallResult result = device.request(instance, name);
-    EXPECT_TRUE(result.ok()) << result.describe();
-    return result;
-}
-
 TEST(BannerRequest, Bitmap284OfAnyInstanceIsTheBanner) {
     enum Instance { Host, ThisModule, OtherLibrary, Null };
     for (Instance which : {Host, ThisModule, OtherLibrary, Null}) {
@@ -334,7 +328,7 @@ TEST(BannerRequest, RacingFirstRequestsShareTheWinnersBanner) {
     bool rivalRan = false;
     uint32_t rival = 0;
     fake.withdraw("InterlockedCompareExchange");
-    fake.define(1492, "InterlockedCompareExchange", 3, Outcome::returns(0), [&](bench::CallContext& call) {
+    fake.define("InterlockedCompareExchange", 3, Outcome::returns(0), [&](bench::CallContext& call) {
         uint32_t target = call.arg(0), exchange = call.arg(1), comparand = call.arg(2);
         if (!rivalRan) {
             rivalRan = true;

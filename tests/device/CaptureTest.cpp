@@ -3,17 +3,14 @@
 // fills reaches the application with each two-byte frame written twice.
 // Records lie at odd addresses; buffers end against an unmapped guard page
 // wherever a write past them matters.
+#include "ElfFile.h"
 #include "audio/duplicateSamples.h"
 #include "bench/Bench.h"
 
-#include <elf.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -34,17 +31,16 @@ constexpr uint32_t CALLBACK_NULL = 0, CALLBACK_WINDOW = 0x10000, CALLBACK_THREAD
                    CALLBACK_EVENT = 0x50000;
 constexpr uint32_t kSlotOffset = 0x18;  // ModuleState.staleCaptureHandle
 
-// 16-bit mono PCM; nAvgBytesPerSec and nBlockAlign deliberately not what
-// any rate would give, so a recomputation shows.
-std::vector<uint8_t> pcmFormat(uint32_t rate) {
-    std::vector<uint8_t> f = {1, 0, 1, 0, 0, 0, 0, 0, 0x78, 0x56, 0x34, 0x12, 6, 0, 16, 0, 0, 0};
-    for (int i = 0; i < 4; ++i) f[4 + i] = uint8_t(rate >> (8 * i));
-    return f;
-}
-
+// The format record with nSamplesPerSec set to `rate`.
 std::vector<uint8_t> withRate(std::vector<uint8_t> format, uint32_t rate) {
     for (int i = 0; i < 4; ++i) format[4 + i] = uint8_t(rate >> (8 * i));
     return format;
+}
+
+// 16-bit mono PCM; nAvgBytesPerSec and nBlockAlign deliberately not what
+// any rate would give, so a recomputation shows.
+std::vector<uint8_t> pcmFormat(uint32_t rate) {
+    return withRate({1, 0, 1, 0, 0, 0, 0, 0, 0x78, 0x56, 0x34, 0x12, 6, 0, 16, 0, 0, 0}, rate);
 }
 
 // Distinct bytes, so a misplaced copy shows.
@@ -62,33 +58,12 @@ std::vector<uint32_t> countingCallback(uint32_t counter) {
 
 // A global symbol of the ELF the image was written from (the build puts it
 // in module/ beside VELMARK.dll).
-Elf32_Sym elfSymbol(const std::string& name) {
+imagewriter::ElfSymbol elfSymbol(const std::string& name) {
     std::filesystem::path path = std::filesystem::path(VELMARK_DLL_PATH).parent_path() / "module" / "velmark.elf";
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path.string());
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto read = [&](auto& out, size_t offset) {
-        if (offset + sizeof out > bytes.size()) throw std::runtime_error(path.string() + " is truncated");
-        std::memcpy(&out, bytes.data() + offset, sizeof out);
-    };
-    Elf32_Ehdr header;
-    read(header, 0);
-    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != ELFCLASS32)
-        throw std::runtime_error(path.string() + " is not a 32-bit ELF file");
-    for (unsigned i = 0; i < header.e_shnum; ++i) {
-        Elf32_Shdr table, names;
-        read(table, header.e_shoff + size_t(i) * header.e_shentsize);
-        if (table.sh_type != SHT_SYMTAB) continue;
-        read(names, header.e_shoff + size_t(table.sh_link) * header.e_shentsize);
-        for (uint32_t at = 0; at + sizeof(Elf32_Sym) <= table.sh_size; at += sizeof(Elf32_Sym)) {
-            Elf32_Sym symbol;
-            read(symbol, table.sh_offset + at);
-            if (ELF32_ST_BIND(symbol.st_info) == STB_LOCAL || symbol.st_name >= names.sh_size) continue;
-            const char* text = bytes.data() + names.sh_offset + symbol.st_name;
-            if (name == std::string(text, strnlen(text, names.sh_size - symbol.st_name))) return symbol;
-        }
-    }
-    throw std::runtime_error(name + " is not in " + path.string());
+    imagewriter::ElfFile elf = imagewriter::ElfFile::load(path.string());
+    const imagewriter::ElfSymbol* symbol = elf.findGlobal(name);
+    if (!symbol) throw std::runtime_error(name + " is not in " + path.string());
+    return *symbol;
 }
 
 class CaptureDevice : public ::testing::Test {
@@ -148,9 +123,9 @@ protected:
     }
 
     uint32_t moduleStateAddress() {
-        Elf32_Sym symbol = elfSymbol("moduleState");
-        EXPECT_EQ(symbol.st_size, 0x1Cu) << "ModuleState's layout changed; the slot offset needs a look";
-        return symbol.st_value - bench.image().preferredBase + bench.image().base;
+        imagewriter::ElfSymbol symbol = elfSymbol("moduleState");
+        EXPECT_EQ(symbol.size, 0x1Cu) << "ModuleState's layout changed; the slot offset needs a look";
+        return symbol.value - bench.image().preferredBase + bench.image().base;
     }
 
     Bench bench;

@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Devices, Release, ::testing::Values(kCapture, kPlayback
 TEST(ReleaseCapture, QueuedBuffersComeBackThroughTheCaptureCallbackBeforeTheClose) {
     Bench bench;
     bench.load(VELMARK_DLL_PATH);
-    uint32_t format = bench.placeBytes({1, 0, 1, 0, 0x80, 0x3E, 0, 0, 0, 0x7D, 0, 0, 2, 0, 16, 0, 0, 0});
+    uint32_t format = bench.placeBytes(bench::pcm16000Format());
     uint32_t out = bench.allocate(4);
     ASSERT_EQ(bench.call("waveInOpen", {out, 0, format, 0, 0, 0}), 0u);
     uint32_t device = bench.memory().read32(out);

@@ -3,6 +3,7 @@
 // translation written here, the module built by velmark, then the device
 // with MUI switched on loading it at attach and serving the translated
 // string, menu and dialog through the module's overrides.
+#include "FileIo.h"
 #include "MuiCommands.h"
 #include "ResourceFormats.h"
 #include "ResourceImage.h"
@@ -16,31 +17,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace devicetest {
 namespace {
 
 using namespace bench;
 namespace fs = std::filesystem;
-
-RegistryValue dword(uint32_t value) {
-    return {REG_DWORD, {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)}};
-}
-
-RegistryValue sz(const std::u16string& units) {
-    RegistryValue value{REG_SZ, {}};
-    for (char16_t c : units + u'\0') {
-        value.data.push_back(uint8_t(c));
-        value.data.push_back(uint8_t(c >> 8));
-    }
-    return value;
-}
-
-std::vector<uint8_t> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // A German translation as a translator's tool would save it: string 17 left
 // empty, string 2 still fuzzy; "Ready" twice, translated apart.
@@ -91,13 +73,13 @@ TEST(LanguageModuleDevice, ExtractTranslateBuildThenTheDeviceServesTheTranslatio
     // read as its /c option: "--" ends the options.
     std::string command = std::string(LLVM_RC) + " -no-preprocess -I " + rc.substr(0, rc.rfind('/')) + " -fo " + res + " -- " + rc;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    std::vector<uint8_t> app = mui::writeApplicationImage(mui::parseResFile(readFile(res)));
-    std::ofstream(exe, std::ios::binary).write(reinterpret_cast<const char*>(app.data()), long(app.size()));
+    std::vector<uint8_t> app = mui::writeApplicationImage(mui::parseResFile(velmark::cli::readWholeFile(res)));
+    velmark::cli::writeWholeFile(exe, app);
 
     // Extract: every place its own entry, equal texts included.
     std::string pot = (dir / "app.pot").string();
     EXPECT_EQ(velmark::cli::extractTexts(exe, pot), 16u);
-    std::vector<uint8_t> potBytes = readFile(pot);
+    std::vector<uint8_t> potBytes = velmark::cli::readWholeFile(pot);
     std::string potText(potBytes.begin(), potBytes.end());
     for (const char* context : {"string 1", "string 40", "menu #200 item 1.3", "menu #201 item 1.1",
                                 "dialog #301 caption", "dialog #301 item 2"})
@@ -115,10 +97,10 @@ TEST(LanguageModuleDevice, ExtractTranslateBuildThenTheDeviceServesTheTranslatio
     Bench bench;
     FakeCoredll& fake = bench.fake();
     fake.registry().addKey(u"MUI");
-    fake.registry().setValue(u"MUI", u"Enable", dword(1));
-    fake.registry().setValue(u"MUI", u"SysLang", sz(u"407"));
+    fake.registry().setDword(u"MUI", u"Enable", 1);
+    fake.registry().setString(u"MUI", u"SysLang", u"407");
     fake.files().add(u"\\Windows\\app.exe", app);
-    fake.files().add(u"\\Windows\\app.exe.0407.mui", readFile(built.path));
+    fake.files().add(u"\\Windows\\app.exe.0407.mui", velmark::cli::readWholeFile(built.path));
     fake.resources().mapHostImage(pe::readImage(app));
     bench.load(VELMARK_DLL_PATH);
     ASSERT_EQ(fake.modules().loads().size(), 1u);

@@ -26,31 +26,14 @@ const std::u16string kPluginPath = u"\\Windows\\plugin.dll";
 // ---------------------------------------------------------------------------
 // Registry values, stored as the device would hold them.
 
-RegistryValue dword(uint32_t value) {
-    return {REG_DWORD, {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)}};
-}
-
 RegistryValue rawBytes(std::vector<uint8_t> bytes) { return {REG_BINARY, std::move(bytes)}; }
-
-// UTF-16 text as REG_SZ, with its terminator unless told otherwise.
-RegistryValue text(const std::u16string& units, bool terminated = true) {
-    RegistryValue value{REG_SZ, {}};
-    std::u16string stored = terminated ? units + u'\0' : units;
-    for (char16_t c : stored) {
-        value.data.push_back(uint8_t(c));
-        value.data.push_back(uint8_t(c >> 8));
-    }
-    return value;
-}
-
-std::string show(const std::u16string& s) { return narrow(s); }
 
 // ---------------------------------------------------------------------------
 // The device as it stands when the application starts.
 
 struct Device {
     bool key = true;                                  // HKLM\MUI exists
-    std::optional<RegistryValue> enable = dword(1);
+    std::optional<RegistryValue> enable = dwordValue(1);
     std::optional<RegistryValue> sysLang;             // absent
     std::u16string hostPath = kHostPath;
     std::vector<std::u16string> files;                // language module files present
@@ -91,7 +74,7 @@ void loadOn(Bench& bench, const Device& device) {
 void expectCleanAttach(Bench& bench, const Device& device) {
     const std::vector<RegistryOpen>& opens = bench.fake().registry().opens();
     ASSERT_EQ(opens.size(), 1u);
-    EXPECT_EQ(show(opens[0].path), "MUI");
+    EXPECT_EQ(narrow(opens[0].path), "MUI");
     EXPECT_EQ(opens[0].access, kAllAccess);
     EXPECT_EQ(opens[0].options, 0u);
     std::vector<LoggedCall> openCalls = bench.fake().callsTo("RegOpenKeyExW");
@@ -120,7 +103,7 @@ void expectCleanAttach(Bench& bench, const Device& device) {
 // The paths LoadLibraryW was asked for.
 std::vector<std::string> libraryRequests(Bench& bench) {
     std::vector<std::string> paths;
-    for (const LibraryLoad& load : bench.fake().modules().loads()) paths.push_back(show(load.path));
+    for (const LibraryLoad& load : bench.fake().modules().loads()) paths.push_back(narrow(load.path));
     return paths;
 }
 
@@ -136,15 +119,15 @@ struct SysLangRow {
 TEST(LanguageSelection, EachSysLangTextNamesItsLanguageModule) {
     const std::vector<SysLangRow> rows = {
         {"absent", std::nullopt, u".0409.mui"},
-        {"409", text(u"409"), u".0409.mui"},
-        {"407", text(u"407"), u".0407.mui"},
-        {"0411", text(u"0411"), u".0411.mui"},
-        {"1033", text(u"1033"), u".1033.mui"},
-        {"40C stops at the letter", text(u"40C"), u".0040.mui"},
-        {"empty", text(u""), u".0000.mui"},
-        {"five digits keep all five", text(u"12345"), u".12345.mui"},
-        {"16 characters do not fit 32 bytes", text(u"0000000000000407"), u".0409.mui"},
-        {"type ignored: binary digits", RegistryValue{REG_BINARY, text(u"0411").data}, u".0411.mui"},
+        {"409", stringValue(u"409"), u".0409.mui"},
+        {"407", stringValue(u"407"), u".0407.mui"},
+        {"0411", stringValue(u"0411"), u".0411.mui"},
+        {"1033", stringValue(u"1033"), u".1033.mui"},
+        {"40C stops at the letter", stringValue(u"40C"), u".0040.mui"},
+        {"empty", stringValue(u""), u".0000.mui"},
+        {"five digits keep all five", stringValue(u"12345"), u".12345.mui"},
+        {"16 characters do not fit 32 bytes", stringValue(u"0000000000000407"), u".0409.mui"},
+        {"type ignored: binary digits", RegistryValue{REG_BINARY, stringValue(u"0411").data}, u".0411.mui"},
     };
     for (const SysLangRow& row : rows) {
         SCOPED_TRACE(row.label);
@@ -155,15 +138,15 @@ TEST(LanguageSelection, EachSysLangTextNamesItsLanguageModule) {
         device.files = {expected};
         loadOn(bench, device);
 
-        EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{show(expected)});
+        EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{narrow(expected)});
         ASSERT_EQ(bench.fake().modules().loaded().size(), 1u);
         expectCleanAttach(bench, device);
 
         const std::vector<RegistryQuery>& queries = bench.fake().registry().queries();
         ASSERT_EQ(queries.size(), 2u);
-        EXPECT_EQ(show(queries[0].valueName), "Enable");
+        EXPECT_EQ(narrow(queries[0].valueName), "Enable");
         EXPECT_EQ(queries[0].capacity, std::optional<uint32_t>(4));
-        EXPECT_EQ(show(queries[1].valueName), "SysLang");
+        EXPECT_EQ(narrow(queries[1].valueName), "SysLang");
         EXPECT_EQ(queries[1].capacity, std::optional<uint32_t>(32));
 
         std::vector<LoggedCall> names = bench.fake().callsTo("GetModuleFileNameW");
@@ -178,11 +161,11 @@ TEST(LanguageSelection, EachSysLangTextNamesItsLanguageModule) {
 TEST(LanguageSelection, SysLangFillingAll32BytesIsReadAsExactlySixteenUnits) {
     Bench bench;
     Device device;
-    device.sysLang = text(u"0000000000000407", /*terminated=*/false);
+    device.sysLang = stringValue(u"0000000000000407", /*terminated=*/false);
     device.files = {kHostPath + u".0407.mui"};
     loadOn(bench, device);
 
-    EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{show(kHostPath + u".0407.mui")});
+    EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{narrow(kHostPath + u".0407.mui")});
     std::vector<LoggedCall> parses = bench.fake().callsTo("_wtol");
     ASSERT_EQ(parses.size(), 1u);
     // The text _wtol was handed, as it still lies on the stack after the attach.
@@ -202,14 +185,14 @@ struct EnableRow {
 
 TEST(LanguageSelection, OnlyTheNumberOneSwitchesLanguageModulesOn) {
     const std::vector<EnableRow> rows = {
-        {"DWORD 1", dword(1), true},
+        {"DWORD 1", dwordValue(1), true},
         {"binary 01 00 00 00, type ignored", rawBytes({1, 0, 0, 0}), true},
         {"one byte 01 reads as 1, zero-filled", rawBytes({1}), true},
-        {"text \"1\"", text(u"1"), false},
-        {"DWORD 2", dword(2), false},
-        {"DWORD 0", dword(0), false},
-        {"DWORD 0x101", dword(0x101), false},
-        {"DWORD 0x01000001", dword(0x01000001), false},
+        {"text \"1\"", stringValue(u"1"), false},
+        {"DWORD 2", dwordValue(2), false},
+        {"DWORD 0", dwordValue(0), false},
+        {"DWORD 0x101", dwordValue(0x101), false},
+        {"DWORD 0x01000001", dwordValue(0x01000001), false},
         {"two bytes 01 01 read as 0x0101", rawBytes({1, 1}), false},
         {"five bytes do not fit the 4-byte query", rawBytes({1, 0, 0, 0, 0}), false},
         {"empty value", rawBytes({}), false},
@@ -224,7 +207,7 @@ TEST(LanguageSelection, OnlyTheNumberOneSwitchesLanguageModulesOn) {
         loadOn(bench, device);
 
         if (row.switchesOn) {
-            EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{show(kHostPath + u".0409.mui")});
+            EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{narrow(kHostPath + u".0409.mui")});
         } else {
             EXPECT_TRUE(libraryRequests(bench).empty());
             EXPECT_EQ(bench.fake().registry().queries().size(), 1u) << "SysLang is not read when switched off";
@@ -285,8 +268,8 @@ TEST(LanguageSelection, NoLanguageModuleWithoutAHostPathOrRoomForTheName) {
     const std::vector<HostPathRow> rows = {
         {"name of 259 units", fits, std::nullopt, std::nullopt, fits + u".0409.mui"},
         {"name of 260 units", tooLong, std::nullopt, std::nullopt, std::nullopt},
-        {"five-digit name of 259 units", fitsFive, text(u"12345"), std::nullopt, fitsFive + u".12345.mui"},
-        {"five-digit name of 260 units", tooLongFive, text(u"12345"), std::nullopt, std::nullopt},
+        {"five-digit name of 259 units", fitsFive, stringValue(u"12345"), std::nullopt, fitsFive + u".12345.mui"},
+        {"five-digit name of 260 units", tooLongFive, stringValue(u"12345"), std::nullopt, std::nullopt},
         {"host path cut to 259 units", pathOfLength(300), std::nullopt, std::nullopt, std::nullopt},
         {"empty host path", u"", std::nullopt, std::nullopt, std::nullopt},
         {"GetModuleFileNameW fails", kHostPath, std::nullopt,
@@ -306,7 +289,7 @@ TEST(LanguageSelection, NoLanguageModuleWithoutAHostPathOrRoomForTheName) {
         bench.load(VELMARK_DLL_PATH);
 
         if (row.requested) {
-            EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{show(*row.requested)});
+            EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{narrow(*row.requested)});
             EXPECT_EQ(bench.fake().modules().loaded().size(), 1u);
         } else {
             EXPECT_TRUE(libraryRequests(bench).empty());
@@ -351,7 +334,7 @@ TEST(LanguageSelection, NothingIsFreedWhenNoModuleWasLoaded) {
     Device noKey;
     noKey.key = false;
     Device off;
-    off.enable = dword(0);
+    off.enable = dwordValue(0);
     Device fileAbsent;  // enabled, but no .mui file on the device
     for (const Row& row : {Row{"key absent", noKey}, Row{"switched off", off}, Row{"file absent", fileAbsent}}) {
         SCOPED_TRACE(row.label);
@@ -446,7 +429,7 @@ struct Process {
         const std::u16string languagePath = kHostPath + u".0409.mui";
         Device device;
         if (withLanguage) device.files = {languagePath};
-        else device.enable = dword(0);
+        else device.enable = dwordValue(0);
         loadOn(bench, device);
         Resources& resources = bench.fake().resources();
         if (holders.host) o.provide(resources.of(kHostPath), 2);
@@ -571,7 +554,7 @@ TEST(LanguageRedirection, FileAbsentSendsEveryRequestToTheHostOnce) {
         Bench bench;
         Device device;  // enabled, SysLang absent, no .mui file
         loadOn(bench, device);
-        EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{show(kHostPath + u".0409.mui")});
+        EXPECT_EQ(libraryRequests(bench), std::vector<std::string>{narrow(kHostPath + u".0409.mui")});
         o.provide(bench.fake().resources().of(kHostPath), 2);
         uint32_t host = bench.fake().modules().hostHandle();
         std::vector<uint32_t> rest = o.arguments(bench);
@@ -603,7 +586,7 @@ TEST(LanguageRedirection, LoadStringWPutsTheLanguageModulesTextInTheCallersBuffe
         if (row.language) p.bench.fake().resources().of(kHostPath + u".0409.mui").string(kStringId, *row.language);
         auto [returned, rest] = p.call(loadString, p.host);
         EXPECT_EQ(returned, row.expected.size());
-        EXPECT_EQ(show(p.bench.memory().readWString(rest[1], 64)), show(row.expected));
+        EXPECT_EQ(narrow(p.bench.memory().readWString(rest[1], 64)), narrow(row.expected));
     }
 }
 

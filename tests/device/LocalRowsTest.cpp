@@ -84,11 +84,6 @@ std::vector<uint8_t> waveHeader320() {
     return h;
 }
 
-// 16-bit mono PCM at 16000 samples a second.
-std::vector<uint8_t> pcm16000() {
-    return {1, 0, 1, 0, 0x80, 0x3E, 0, 0, 0, 0x7D, 0, 0, 2, 0, 16, 0, 0, 0};
-}
-
 ProbeCall withBlock(Bench& bench, const std::vector<uint8_t>& bytes, std::vector<uint32_t> args, size_t argIndex,
                     uint32_t misalign = 1) {
     uint32_t block = bench.placeBytes(bytes, Placement::atEnd(misalign));
@@ -133,7 +128,7 @@ std::vector<Probe> probes() {
         resetSucceeds("waveInReset"),
         {"waveInOpen", [](Bench& b) {
              uint32_t out = b.allocate(4);
-             return withBlock(b, pcm16000(), {out, 0, 0, 0, 0x1D, 0}, 2);
+             return withBlock(b, bench::pcm16000Format(), {out, 0, 0, 0, 0x1D, 0}, 2);
          }},
         dialog("GetOpenFileNameW"),
         dialog("GetSaveFileNameW"),

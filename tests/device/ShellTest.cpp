@@ -26,12 +26,12 @@ protected:
     uint32_t lastError() { return bench.fake().errors().get(bench.fake().thread()); }
     void setLastError(uint32_t value) { bench.fake().errors().set(bench.fake().thread(), value); }
     // The one COREDLL call the override made; fails the test if there were others.
-    LoggedCall onlyCall(uint16_t ordinal) {
+    LoggedCall onlyCall(const std::string& name) {
         const std::vector<LoggedCall>& calls = bench.fake().calls();
         EXPECT_EQ(calls.size(), 1u) << "COREDLL calls made: " << describe(calls);
         for (const LoggedCall& c : calls)
-            if (c.ordinal == ordinal) return c;
-        ADD_FAILURE() << "COREDLL's function " << ordinal << " was not called";
+            if (c.name == name) return c;
+        ADD_FAILURE() << "COREDLL's " << name << " was not called";
         return {};
     }
     static std::string describe(const std::vector<LoggedCall>& calls) {
@@ -47,10 +47,9 @@ protected:
 
 struct Dialog {
     const char* name;
-    uint16_t ordinal;
     bool save;
 };
-constexpr Dialog kDialogs[] = {{"GetOpenFileNameW", 488, false}, {"GetSaveFileNameW", 489, true}};
+constexpr Dialog kDialogs[] = {{"GetOpenFileNameW", false}, {"GetSaveFileNameW", true}};
 
 // A record of `size` bytes, every byte distinct-ish, with the given size and flags fields.
 std::vector<uint8_t> dialogRecord(uint32_t size, uint32_t structSize, uint32_t flags) {
@@ -88,7 +87,7 @@ TEST_F(FileDialogs, TheTemplateBitsAreClearedInTheCallersRecord) {
                 bench.fake().clearLog();
                 bench.fake().shell().setFileDialogAnswer(false);
                 ASSERT_EQ(bench.call(dialog.name, {record}), 0u);
-                LoggedCall call = onlyCall(dialog.ordinal);
+                LoggedCall call = onlyCall(dialog.name);
                 EXPECT_EQ(call.args, std::vector<uint32_t>{record});
                 const bench::FileDialogCall& seen = bench.fake().shell().fileDialogs().back();
                 EXPECT_EQ(seen.save, dialog.save);
@@ -115,7 +114,7 @@ TEST_F(FileDialogs, ARecordOfAnyOtherSizeIsLeftUntouched) {
                 uint32_t record = bench.placeBytes(before, Placement::atEnd(misalign));
                 bench.fake().clearLog();
                 ASSERT_EQ(bench.call(dialog.name, {record}), 0u);
-                EXPECT_EQ(onlyCall(dialog.ordinal).args, std::vector<uint32_t>{record});
+                EXPECT_EQ(onlyCall(dialog.name).args, std::vector<uint32_t>{record});
                 const std::vector<uint8_t>& seen = bench.fake().shell().fileDialogs().back().bytes;
                 EXPECT_TRUE(std::equal(seen.begin(), seen.end(), before.begin(), before.begin() + seen.size()))
                     << "COREDLL received a changed record";
@@ -129,10 +128,10 @@ TEST_F(FileDialogs, ANullRecordIsPassedOn) {
     for (const Dialog& dialog : kDialogs) {
         bench.fake().clearLog();
         // COREDLL's answer for a null record, scripted (the fake's dialog would read it).
-        bench.fake().scriptNext(dialog.ordinal, Outcome::returns(0).withLastError(87));
+        bench.fake().scriptNext(dialog.name, Outcome::returns(0).withLastError(87));
         setLastError(0);
         EXPECT_EQ(bench.call(dialog.name, {0}), 0u) << dialog.name;
-        EXPECT_EQ(onlyCall(dialog.ordinal).args, std::vector<uint32_t>{0}) << dialog.name;
+        EXPECT_EQ(onlyCall(dialog.name).args, std::vector<uint32_t>{0}) << dialog.name;
         EXPECT_EQ(lastError(), 87u) << dialog.name;
     }
 }
@@ -163,12 +162,12 @@ TEST_F(FileDialogs, CoredllsResultAndLastErrorAreReturned) {
             }
             uint32_t record = bench.placeBytes(bytes, Placement::atEnd(3));
             bench.fake().shell().setFileDialogAnswer(c.accepted, u"\\My Documents\\x.txt");
-            if (c.scripted) bench.fake().scriptNext(dialog.ordinal, *c.scripted);
+            if (c.scripted) bench.fake().scriptNext(dialog.name, *c.scripted);
             setLastError(c.lastErrorBefore);
             bench.fake().clearLog();
             EXPECT_EQ(bench.call(dialog.name, {record}), c.result);
             EXPECT_EQ(lastError(), c.lastErrorAfter);
-            onlyCall(dialog.ordinal);
+            onlyCall(dialog.name);
             EXPECT_EQ(bench.memory().read32(record + kFlags), 0x00000004u);
             if (c.accepted) {
                 EXPECT_EQ(bench.memory().readWString(file), u"\\My Documents\\x.txt");
@@ -188,7 +187,7 @@ TEST_F(SpecialFolder, ANullBufferIsPassedOnAndNothingIsWritten) {
     setLastError(0x66);
     // Address 0 is unmapped: a write through it would fail the call.
     EXPECT_EQ(bench.call("SHGetSpecialFolderPath", {0x0C0FFEE4, 0, CSIDL_PERSONAL, 1}), 0u);
-    EXPECT_EQ(onlyCall(295).args, (std::vector<uint32_t>{0x0C0FFEE4, 0, CSIDL_PERSONAL, 1}));
+    EXPECT_EQ(onlyCall("SHGetSpecialFolderPath").args, (std::vector<uint32_t>{0x0C0FFEE4, 0, CSIDL_PERSONAL, 1}));
     ASSERT_EQ(bench.fake().shell().folderQueries().size(), 1u);
     EXPECT_FALSE(bench.fake().shell().folderQueries()[0].atEntry.has_value());
     EXPECT_EQ(lastError(), 0x66u);
@@ -208,7 +207,7 @@ TEST_F(SpecialFolder, CoredllSeesAnEmptyStringAndTheCallersArguments) {
             uint32_t buffer = bench.placeWString(u"left over from before", Placement::atEnd(misalign));
             bench.fake().clearLog();
             EXPECT_EQ(bench.call("SHGetSpecialFolderPath", {c.owner, buffer, c.folder, c.create}), c.result);
-            EXPECT_EQ(onlyCall(295).args, (std::vector<uint32_t>{c.owner, buffer, c.folder, c.create}));
+            EXPECT_EQ(onlyCall("SHGetSpecialFolderPath").args, (std::vector<uint32_t>{c.owner, buffer, c.folder, c.create}));
             const bench::FolderQuery& query = bench.fake().shell().folderQueries().back();
             EXPECT_EQ(query.atEntry, std::optional<std::u16string>(u""));
             if (c.result) {
@@ -270,7 +269,7 @@ TEST_F(MenuCheck, PassesTheThreeArgumentsAndCoredllsAnswerThrough) {
         if (c.scripted) bench.fake().scriptNext("CheckMenuItem", *c.scripted);
         setLastError(0x10);
         EXPECT_EQ(bench.call("CheckMenuItem", {c.menu, c.item, c.flags}), c.result);
-        EXPECT_EQ(onlyCall(848).args, (std::vector<uint32_t>{c.menu, c.item, c.flags}));
+        EXPECT_EQ(onlyCall("CheckMenuItem").args, (std::vector<uint32_t>{c.menu, c.item, c.flags}));
         EXPECT_EQ(lastError(), c.lastError);
     }
 }

@@ -21,7 +21,6 @@ using bench::Bench;
 
 const std::u16string kHost = bench::Modules::kDefaultHostPath;
 const std::u16string kLanguage = kHost + u".0409.mui";
-const std::vector<uint8_t> kPcmFormat = {1, 0, 1, 0, 0x80, 0x3E, 0, 0, 0, 0x7D, 0, 0, 2, 0, 16, 0, 0, 0};
 
 // A process whose language module is loaded, so that the redirected loads
 // call COREDLL twice.
@@ -47,7 +46,7 @@ Args fileDialog(Bench& b) {
 // A device opened by the application itself, so that a reset succeeds and the close follows.
 Args opened(Bench& b, const char* open) {
     uint32_t out = b.allocate(4);
-    b.callCoredll(open, {out, 0, b.placeBytes(kPcmFormat), 0, 0, 0});
+    b.callCoredll(open, {out, 0, b.placeBytes(bench::pcm16000Format()), 0, 0, 0});
     return {b.memory().read32(out)};
 }
 
@@ -59,7 +58,7 @@ const std::vector<std::pair<const char*, Args (*)(Bench&)>> kScenarios = {
     {"LoadResource", [](Bench& b) { return Args{host(b), 0x1234}; }},
     {"CreateDialogIndirectParamW", [](Bench& b) { return Args{host(b), b.allocate(64), 0, 0, 0}; }},
     {"DialogBoxIndirectParamW", [](Bench& b) { return Args{host(b), b.allocate(64), 0, 0, 0}; }},
-    {"waveInOpen", [](Bench& b) { return Args{b.allocate(4), 0, b.placeBytes(kPcmFormat), 0, 0, 0}; }},
+    {"waveInOpen", [](Bench& b) { return Args{b.allocate(4), 0, b.placeBytes(bench::pcm16000Format()), 0, 0, 0}; }},
     {"waveInPrepareHeader", header},
     {"waveInAddBuffer", header},
     {"waveInReset", [](Bench& b) { return opened(b, "waveInOpen"); }},
@@ -135,7 +134,7 @@ TEST(Unwind, CaptureCallbackFaultUnwindsToTheDispatcherAndAWrongPrologLengthIsCa
         Bench bench;
         prepare(bench, builtImage());
         uint32_t handle = bench.allocate(4);
-        ASSERT_EQ(bench.call("waveInOpen", {handle, 0, bench.placeBytes(kPcmFormat), 0, 0, 0}), 0u);
+        ASSERT_EQ(bench.call("waveInOpen", {handle, 0, bench.placeBytes(bench::pcm16000Format()), 0, 0, 0}), 0u);
         uint32_t callback = bench.fake().audio().opens().back().callback;
         uint32_t header = bench.allocate(bench::kWaveHeaderSize);
         uint32_t buffer = bench.allocate(320);

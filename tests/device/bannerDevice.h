@@ -95,6 +95,13 @@ private:
     std::u16string hostPath_;
 };
 
+// A request that must run without a fault.
+inline CallResult requestOk(Device& device, uint32_t instance, uint32_t name = kBannerId) {
+    CallResult result = device.request(instance, name);
+    EXPECT_TRUE(result.ok()) << result.describe();
+    return result;
+}
+
 // ---- Expected pictures ------------------------------------------------------
 
 // The banner file stretched over 800 x 407, nearest neighbour as the fake
