@@ -11,9 +11,8 @@ std::vector<uint8_t> writeImageFile(const ImageContents& contents) {
     h.fileCharacteristics = contents.characteristics;
     h.imageBase = contents.imageBase;
     h.entryRva = contents.entryPoint;
-    h.headersSize = pe::ceHeadersSize(contents.sections.size());
     h.imageSize = kPage;
-    uint32_t fileSize = h.headersSize;
+    uint32_t fileSize = pe::ceHeadersSize(contents.sections.size());
     for (size_t i = 0; i < contents.sections.size(); ++i) {
         const ImageSection& s = contents.sections[i];
         uint32_t raw = roundUp(uint32_t(s.data.size()), kFileAlignment);
