@@ -2,7 +2,7 @@
 
 #include "Hex.h"
 
-#include <sstream>
+#include <algorithm>
 
 namespace mui {
 namespace {

@@ -7,8 +7,6 @@
 #include "ResourceDirectory.h"
 #include "ResourceFormats.h"
 
-#include <sstream>
-
 namespace mui {
 namespace {
 

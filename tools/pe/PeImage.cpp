@@ -11,7 +11,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <sstream>
 #include <type_traits>
 
 namespace pe {

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <set>
-#include <sstream>
 
 namespace pe {
 namespace {
