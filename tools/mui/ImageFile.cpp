@@ -20,7 +20,7 @@ std::vector<uint8_t> writeImageFile(const ImageContents& contents) {
         fileSize += raw;
         h.imageSize = std::max(h.imageSize, roundUp(s.rva + std::max<uint32_t>(s.virtualSize, 1), kPage));
     }
-    for (uint32_t i = 0; i < h.directories.size(); ++i) h.directories[i] = {contents.directories[i][0], contents.directories[i][1]};
+    h.directories = contents.directories;
 
     std::vector<uint8_t> file = pe::writeCeHeaders(h);
     file.resize(fileSize);
