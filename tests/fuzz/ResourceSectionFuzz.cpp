@@ -14,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > 1 << 20) return 0;
     mui::ImageContents contents;
     contents.sections.push_back({".rsrc", 0x1000, uint32_t(size), 0x40000040, std::vector<uint8_t>(data, data + size)});
-    contents.directories[pe::kDirResource][0] = 0x1000;
-    contents.directories[pe::kDirResource][1] = uint32_t(size);
+    contents.directories[pe::kDirResource] = {0x1000, uint32_t(size)};
     pe::Image image = pe::readImage(mui::writeImageFile(contents));
     std::vector<pe::Resource> leaves;
     try {

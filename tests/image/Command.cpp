@@ -24,4 +24,10 @@ std::string shellQuote(const std::string& argument) {
     return quoted + "'";
 }
 
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
 }  // namespace testsupport

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -15,5 +16,8 @@ CommandResult runCommand(const std::string& command);
 
 // Quotes one argument for /bin/sh.
 std::string shellQuote(const std::string& argument);
+
+// Each line followed by a newline: a list a check found, for its message.
+std::string joined(const std::vector<std::string>& lines);
 
 }  // namespace testsupport

@@ -10,6 +10,7 @@
 
 namespace {
 
+using testsupport::joined;
 using testsupport::runCommand;
 using testsupport::shellQuote;
 
@@ -17,12 +18,6 @@ std::string objdump(const std::string& options, const std::string& path) {
     testsupport::CommandResult r = runCommand(std::string(ARM_OBJDUMP) + " " + options + " " + shellQuote(path));
     EXPECT_EQ(r.exitCode, 0) << r.output;
     return r.output;
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
 }
 
 TEST(Armv4tCheck, KnowsTheBaseSetWithItsSuffixes) {

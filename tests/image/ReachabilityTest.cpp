@@ -31,12 +31,6 @@ std::vector<std::set<std::string>> libgccObjects() {
     return groups;
 }
 
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
-
 TEST(Reachability, FindsWhatNoRootReaches) {
     testsupport::SmallLink link(R"(
     .arm
@@ -73,7 +67,7 @@ table:
     ASSERT_TRUE(link.linked()) << link.log();
     imagewriter::ElfFile elf = imagewriter::ElfFile::load(link.elfPath());
     std::vector<std::string> unreached = testsupport::unreachedFunctions(elf, {"DllMain"});
-    ASSERT_EQ(unreached.size(), 2u) << joined(unreached);
+    ASSERT_EQ(unreached.size(), 2u) << testsupport::joined(unreached);
     EXPECT_EQ(unreached[0].rfind("orphan at ", 0), 0u) << unreached[0];
     EXPECT_EQ(unreached[1].rfind("partner at ", 0), 0u) << unreached[1];
     EXPECT_EQ(testsupport::unreachedFunctions(elf, {"DllMain"}, {{"viaBranch", "partner"}}).size(), 1u);
@@ -86,7 +80,7 @@ TEST(ModuleReachability, EveryFunctionRunsFromAnExportOrTheEntryRoutine) {
     for (const velmark::ExportEntry& row : table.rows())
         roots.push_back(velmark::ExportTable::exportSymbol(row));
     std::vector<std::string> unreached = testsupport::unreachedFunctions(elf, roots, libgccObjects());
-    EXPECT_TRUE(unreached.empty()) << unreached.size() << " functions nothing runs:\n" << joined(unreached);
+    EXPECT_TRUE(unreached.empty()) << unreached.size() << " functions nothing runs:\n" << testsupport::joined(unreached);
 }
 
 }  // namespace

@@ -46,6 +46,15 @@ void writeForwarders(std::ostream& out, const velmark::ExportTable& table) {
     }
 }
 
+// Whether a name can be a C++ identifier (decorated names cannot).
+bool isIdentifier(const std::string& name) {
+    auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+    if (name.empty() || !letter(name[0])) return false;
+    for (char c : name)
+        if (!letter(c) && !(c >= '0' && c <= '9')) return false;
+    return true;
+}
+
 // Each import's index in the IAT by the function's name, for frame/coredll.h:
 // a name the table does not import is a compile error naming it. Decorated
 // names cannot be identifiers and are left out.
@@ -53,7 +62,7 @@ void writeSlotIndexes(std::ostream& out, const velmark::ExportTable& table) {
     out << "#pragma once\n\nnamespace coredll_slots {\nenum : unsigned {\n";
     const std::vector<velmark::ImportEntry> imports = table.imports();
     for (size_t i = 0; i < imports.size(); ++i)
-        if (velmark::ExportTable::isIdentifier(imports[i].name)) out << "    " << imports[i].name << " = " << i << ",\n";
+        if (isIdentifier(imports[i].name)) out << "    " << imports[i].name << " = " << i << ",\n";
     out << "};\n}  // namespace coredll_slots\n";
 }
 

@@ -237,12 +237,4 @@ std::string ExportTable::importSlotSymbol(uint16_t ordinal) {
     return "coredll_iat_" + std::to_string(ordinal);
 }
 
-bool ExportTable::isIdentifier(std::string_view name) {
-    auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
-    if (name.empty() || !letter(name[0])) return false;
-    for (char c : name)
-        if (!letter(c) && !(c >= '0' && c <= '9')) return false;
-    return true;
-}
-
 }  // namespace velmark

@@ -59,8 +59,6 @@ public:
     static std::string exportSymbol(const ExportEntry& row);
     // Symbol of the IAT slot bound to COREDLL's function for this ordinal.
     static std::string importSlotSymbol(uint16_t ordinal);
-    // Whether a name can be a C++ identifier (decorated names cannot).
-    static bool isIdentifier(std::string_view name);
 
 private:
     std::vector<ExportEntry> rows_;

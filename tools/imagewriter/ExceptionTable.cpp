@@ -2,7 +2,6 @@
 
 #include "ByteOrder.h"
 #include "ImageError.h"
-#include "Layout.h"
 
 #include <algorithm>
 #include <map>
@@ -117,13 +116,12 @@ ExceptionTable ExceptionTable::fromElf(const ElfFile& elf) {
             problems.add(label + " is longer than the 22-bit length of an exception-table entry");
             continue;
         }
-        FramedFunction framed;
-        framed.name = s->name;
-        framed.entry.start = s->value;
-        framed.entry.prologLength = shape->prologLength;
-        framed.entry.functionLength = uint32_t(code.size());
-        framed.entry.is32Bit = true;
-        table.functions_.push_back(framed);
+        pe::arm::RuntimeFunction entry;
+        entry.start = s->value;
+        entry.prologLength = shape->prologLength;
+        entry.functionLength = uint32_t(code.size());
+        entry.is32Bit = true;
+        table.functions_.push_back(entry);
     }
     checkCodeOutsideFunctions(elf, functions, marks, problems);
     problems.raiseIfAny();
@@ -139,8 +137,8 @@ std::vector<uint32_t> ExceptionTable::addressRvas(uint32_t tableRva) const {
 std::vector<uint8_t> ExceptionTable::bytes() const {
     std::vector<uint8_t> out(size());
     for (size_t i = 0; i < functions_.size(); ++i) {
-        pe::storeLe32(out.data() + 8 * i, functions_[i].entry.start);
-        pe::storeLe32(out.data() + 8 * i + 4, functions_[i].entry.packedLengths());
+        pe::storeLe32(out.data() + 8 * i, functions_[i].start);
+        pe::storeLe32(out.data() + 8 * i + 4, functions_[i].packedLengths());
     }
     return out;
 }

@@ -8,29 +8,22 @@
 #include "ElfFile.h"
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace imagewriter {
-
-struct FramedFunction {
-    std::string name;
-    pe::arm::RuntimeFunction entry;  // start is the linked address
-};
 
 class ExceptionTable {
 public:
     // Throws ImageError listing every function it cannot describe.
     static ExceptionTable fromElf(const ElfFile& elf);
 
-    const std::vector<FramedFunction>& functions() const { return functions_; }  // by start address
     uint32_t size() const { return uint32_t(functions_.size()) * pe::arm::kRuntimeFunctionSize; }
     // The start-address words, which the loader must relocate.
     std::vector<uint32_t> addressRvas(uint32_t tableRva) const;
     std::vector<uint8_t> bytes() const;
 
 private:
-    std::vector<FramedFunction> functions_;
+    std::vector<pe::arm::RuntimeFunction> functions_;  // by start, the linked address
 };
 
 }  // namespace imagewriter

@@ -20,8 +20,6 @@ public:
                     std::string dllName);
 
     uint32_t size() const { return size_; }
-    size_t addressCount() const { return addresses_.size(); }
-    size_t nameCount() const { return names_.size(); }
     // The directory's bytes when placed at rva.
     std::vector<uint8_t> bytes(uint32_t rva) const;
 

@@ -21,7 +21,6 @@ std::vector<uint8_t> buildHeaders(const ImageLayout& layout, uint32_t entryRva, 
     h.imageMajor = kImageMajor;
     h.imageMinor = kImageMinor;
     h.imageSize = layout.imageSize();
-    h.headersSize = layout.headersSize();
     h.directories = directories;
     for (const OutputSection& s : layout.sections())
         h.sections.push_back({s.name, s.rva, s.virtualSize, s.fileOffset, s.rawSize, s.characteristics});

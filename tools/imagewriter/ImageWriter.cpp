@@ -13,7 +13,6 @@
 #include "PeFormat.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -132,13 +131,8 @@ WrittenImage buildImage(const ElfFile& elf, const velmark::ExportTable& table) {
     if (reloc) place(image.bytes, *reloc, relocations.bytes());
     if (pdata) place(image.bytes, *pdata, exceptions.bytes());
 
-    image.exportNames = exports.nameCount();
-    image.exportSlots = exports.addressCount();
-    image.imports = imports.importCount();
-    image.importsByName = imports.byNameCount();
     image.relocations = relocations.relocationCount();
     image.relocationBlocks = relocations.blockCount();
-    image.exceptionEntries = exceptions.functions().size();
     return image;
 }
 

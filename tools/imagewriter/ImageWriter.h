@@ -20,13 +20,8 @@ constexpr const char* kImportDllName = velmark::kCoredllDllName;
 struct WrittenImage {
     std::vector<uint8_t> bytes;
     ImageLayout layout;
-    size_t exportNames = 0;
-    size_t exportSlots = 0;
-    size_t imports = 0;
-    size_t importsByName = 0;
     size_t relocations = 0;
     size_t relocationBlocks = 0;
-    size_t exceptionEntries = 0;
 };
 
 // Throws ImageError (or velmark::TableError from the table) on anything that

@@ -4,7 +4,6 @@
 #include "ImageError.h"
 #include "PeFormat.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace imagewriter {
@@ -36,10 +35,6 @@ ImportDirectory::ImportDirectory(std::vector<velmark::ImportEntry> imports, std:
 
 uint32_t ImportDirectory::descriptorsSize() const {
     return kDescriptorCount * pe::format::kImportDescriptorSize;
-}
-
-size_t ImportDirectory::byNameCount() const {
-    return std::count_if(imports_.begin(), imports_.end(), [](const velmark::ImportEntry& i) { return i.byName; });
 }
 
 std::vector<uint32_t> ImportDirectory::lookupEntries(uint32_t rva) const {

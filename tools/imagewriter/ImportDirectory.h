@@ -22,8 +22,6 @@ public:
     uint32_t size() const { return size_; }
     // The descriptors alone, which the import data directory covers.
     uint32_t descriptorsSize() const;
-    size_t byNameCount() const;
-    size_t importCount() const { return imports_.size(); }
     // Lookup entries when the directory sits at rva, with the zero terminator:
     // the lookup table and, equally, the IAT's contents on disk.
     std::vector<uint32_t> lookupEntries(uint32_t rva) const;

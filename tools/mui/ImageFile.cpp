@@ -11,9 +11,8 @@ std::vector<uint8_t> writeImageFile(const ImageContents& contents) {
     h.fileCharacteristics = contents.characteristics;
     h.imageBase = contents.imageBase;
     h.entryRva = contents.entryPoint;
-    h.headersSize = pe::ceHeadersSize(contents.sections.size());
     h.imageSize = kPage;
-    uint32_t fileSize = h.headersSize;
+    uint32_t fileSize = pe::ceHeadersSize(contents.sections.size());
     for (size_t i = 0; i < contents.sections.size(); ++i) {
         const ImageSection& s = contents.sections[i];
         uint32_t raw = roundUp(uint32_t(s.data.size()), kFileAlignment);
@@ -21,7 +20,7 @@ std::vector<uint8_t> writeImageFile(const ImageContents& contents) {
         fileSize += raw;
         h.imageSize = std::max(h.imageSize, roundUp(s.rva + std::max<uint32_t>(s.virtualSize, 1), kPage));
     }
-    for (uint32_t i = 0; i < h.directories.size(); ++i) h.directories[i] = {contents.directories[i][0], contents.directories[i][1]};
+    h.directories = contents.directories;
 
     std::vector<uint8_t> file = pe::writeCeHeaders(h);
     file.resize(fileSize);

@@ -5,6 +5,7 @@
 
 #include "CeHeaders.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,7 +27,7 @@ struct ImageContents {
     uint16_t characteristics = 0x210E;  // DLL, executable, 32-bit, stripped line numbers and symbols
     uint32_t imageBase = 0x100000;
     uint32_t entryPoint = 0;
-    uint32_t directories[16][2] = {};
+    std::array<pe::DataDirectory, 16> directories{};
     std::vector<ImageSection> sections;  // ascending, page-aligned, adjacent
 };
 

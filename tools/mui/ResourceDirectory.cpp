@@ -82,8 +82,8 @@ std::vector<uint8_t> writeResourceDirectory(std::vector<pe::Resource> leaves) {
     };
     auto writeTable = [&](uint32_t at, const Table& t, auto target) {
         uint16_t named = uint16_t(std::count_if(t.entries.begin(), t.entries.end(), [](auto& e) { return !e.first.isId(); }));
-        pe::storeLe16(out.data() + at + 12, named);
-        pe::storeLe16(out.data() + at + 14, uint16_t(t.entries.size() - named));
+        pe::storeLe16(out.data() + at + kResTableNamedCount, named);
+        pe::storeLe16(out.data() + at + kResTableIdCount, uint16_t(t.entries.size() - named));
         for (size_t i = 0; i < t.entries.size(); ++i) {
             uint32_t field = nameField(t.entries[i].first);
             pe::storeLe32(out.data() + at + kResTableHeaderSize + kResEntrySize * i, field);

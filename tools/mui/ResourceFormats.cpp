@@ -1,8 +1,9 @@
 #include "ResourceFormats.h"
 
+#include "ByteOrder.h"
 #include "Hex.h"
 
-#include <sstream>
+#include <algorithm>
 
 namespace mui {
 namespace {
@@ -32,7 +33,7 @@ public:
     }
     uint16_t u16(const char* field) {
         need(2, field);
-        uint16_t v = uint16_t(bytes_[pos_] | bytes_[pos_ + 1] << 8);
+        uint16_t v = pe::loadLe16(&bytes_[pos_]);
         pos_ += 2;
         return v;
     }
@@ -55,7 +56,7 @@ public:
     NameOrOrdinal nameOrOrdinal(const char* field) {
         NameOrOrdinal n;
         need(2, field);
-        uint16_t first = uint16_t(bytes_[pos_] | bytes_[pos_ + 1] << 8);
+        uint16_t first = pe::loadLe16(&bytes_[pos_]);
         if (first == 0) {
             pos_ += 2;
         } else if (first == 0xFFFF) {

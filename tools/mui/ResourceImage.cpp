@@ -7,8 +7,6 @@
 #include "ResourceDirectory.h"
 #include "ResourceFormats.h"
 
-#include <sstream>
-
 namespace mui {
 namespace {
 
@@ -98,8 +96,7 @@ std::vector<uint8_t> writeApplicationImage(const std::vector<ResourceData>& reso
     std::vector<uint8_t> rsrc = writeResourceSection(resources, rsrcRva);
     uint32_t size = uint32_t(rsrc.size());
     contents.sections.push_back({".rsrc", rsrcRva, size, pe::kSectionInitializedData | pe::kSectionRead, std::move(rsrc)});
-    contents.directories[pe::kDirResource][0] = rsrcRva;
-    contents.directories[pe::kDirResource][1] = size;
+    contents.directories[pe::kDirResource] = {rsrcRva, size};
     return writeImageFile(contents);
 }
 

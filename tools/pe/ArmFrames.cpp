@@ -30,11 +30,6 @@ bool isBranch(uint32_t w) { return (w & 0x0F000000) == 0x0A000000; }          //
 bool isBxScratch(uint32_t w) { return (w & 0x0FFFFFF0) == 0x012FFF10 && (w & 0xF) <= 12; }  // bx r0-r12
 bool isReturnLr(uint32_t w) { return body(w) == 0x012FFF1E || body(w) == 0x01A0F00E; }  // bx lr / mov pc, lr
 
-uint32_t immediate(uint32_t w) {
-    uint32_t value = w & 0xFF, rotate = 2 * ((w >> 8) & 0xF);
-    return rotate ? (value >> rotate) | (value << (32 - rotate)) : value;
-}
-
 int popCount(uint32_t list) { return __builtin_popcount(list & 0xFFFF); }
 
 // Whether an instruction writes sp or lr (bl included). Coprocessor and
@@ -99,6 +94,11 @@ std::string registerList(uint32_t list) {
 }
 
 }  // namespace
+
+uint32_t immediate(uint32_t w) {
+    uint32_t value = w & 0xFF, rotate = 2 * ((w >> 8) & 0xF);
+    return rotate ? (value >> rotate) | (value << (32 - rotate)) : value;
+}
 
 bool changesSpOrLr(uint32_t word) {
     bool sp = false, lr = false;

@@ -62,5 +62,9 @@ bool changesSpOrLr(uint32_t word);
 // One instruction as text, for messages ("stmdb sp!, {r4, r5, lr}").
 std::string describeInstruction(uint32_t word);
 
+// The value of a data-processing instruction's immediate operand: bits 0-7
+// rotated right by twice bits 8-11.
+uint32_t immediate(uint32_t word);
+
 }  // namespace arm
 }  // namespace pe

@@ -73,7 +73,7 @@ void writeOptionalHeader(uint8_t* oh, const CeImageHeaders& h) {
     storeLe16(oh + kOhMajorSubsystemVersion, kCeMajor);
     storeLe16(oh + kOhMinorSubsystemVersion, kCeMinor);
     storeLe32(oh + kOhSizeOfImage, h.imageSize);
-    storeLe32(oh + kOhSizeOfHeaders, h.headersSize);
+    storeLe32(oh + kOhSizeOfHeaders, ceHeadersSize(h.sections.size()));
     storeLe32(oh + kOhCheckSum, kCheckSum);
     storeLe16(oh + kOhSubsystem, kSubsystemWindowsCeGui);
     storeLe32(oh + kOhSizeOfStackReserve, kStackReserve);
@@ -99,15 +99,14 @@ void writeSectionHeader(uint8_t* sh, const Section& s) {
 
 }  // namespace
 
-uint32_t ceHeaderBytes(size_t sectionCount) {
-    return kPeHeaderOffset + kPeSignatureSize + kFileHeaderSize + kOptionalHeaderSize +
-           uint32_t(sectionCount) * kSectionHeaderSize;
+uint32_t ceHeadersSize(size_t sectionCount) {
+    return alignUp(kPeHeaderOffset + kPeSignatureSize + kFileHeaderSize + kOptionalHeaderSize +
+                       uint32_t(sectionCount) * kSectionHeaderSize,
+                   kCeFileAlignment);
 }
 
-uint32_t ceHeadersSize(size_t sectionCount) { return alignUp(ceHeaderBytes(sectionCount), kCeFileAlignment); }
-
 std::vector<uint8_t> writeCeHeaders(const CeImageHeaders& h) {
-    std::vector<uint8_t> out(std::max(h.headersSize, ceHeaderBytes(h.sections.size())));
+    std::vector<uint8_t> out(ceHeadersSize(h.sections.size()));
     uint8_t* p = out.data();
     storeLe16(p, kDosMagic);
     storeLe32(p + kDosNewHeaderField, kPeHeaderOffset);

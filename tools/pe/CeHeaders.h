@@ -28,16 +28,14 @@ struct CeImageHeaders {
     uint16_t imageMajor = 0;
     uint16_t imageMinor = 0;
     uint32_t imageSize = 0;
-    uint32_t headersSize = 0;  // ceHeadersSize(sections.size())
     std::array<DataDirectory, 16> directories{};
     std::vector<Section> sections;  // in RVA order; rawOffset 0 when rawSize is 0
 };
 
-// Bytes of the headers for that many sections, before file alignment.
-uint32_t ceHeaderBytes(size_t sectionCount);
-// The same rounded up to the file alignment: where the first section's data starts.
+// Bytes of the headers for that many sections, rounded up to the file
+// alignment: where the first section's data starts.
 uint32_t ceHeadersSize(size_t sectionCount);
-// headers.headersSize bytes, ready to go at file offset 0.
+// ceHeadersSize(headers.sections.size()) bytes, ready to go at file offset 0.
 std::vector<uint8_t> writeCeHeaders(const CeImageHeaders& headers);
 
 }  // namespace pe

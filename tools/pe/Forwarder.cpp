@@ -1,5 +1,7 @@
 #include "Forwarder.h"
 
+#include "ArmFrames.h"
+
 namespace pe {
 namespace {
 
@@ -10,11 +12,6 @@ constexpr uint32_t kUp = 1u << 23;         // ldr: add the offset
 constexpr uint32_t kOperandMask = 0xFFF;
 // The distance's bits 12-19 as an ARM immediate: imm8 rotated right by 20.
 constexpr uint32_t kHiRotation = 10u << 8;
-
-uint32_t armImmediate(uint32_t operand) {
-    uint32_t value = operand & 0xFF, rotate = 2 * ((operand >> 8) & 0xF);
-    return rotate ? (value >> rotate) | (value << (32 - rotate)) : value;
-}
 
 }  // namespace
 
@@ -31,7 +28,7 @@ std::optional<ForwarderCode> encodeForwarder(uint32_t forwarder, uint32_t slot) 
 std::optional<uint32_t> decodeForwarder(uint32_t forwarder, uint32_t first, uint32_t second) {
     const uint32_t op = first & ~kOperandMask;
     if ((op != kAddIpPc && op != kSubIpPc) || (second & ~(kUp | kOperandMask)) != kLdrPcIp) return std::nullopt;
-    const uint32_t hi = armImmediate(first & kOperandMask), lo = second & kOperandMask;
+    const uint32_t hi = arm::immediate(first), lo = second & kOperandMask;
     const uint32_t ip = op == kAddIpPc ? forwarder + 8 + hi : forwarder + 8 - hi;
     return second & kUp ? ip + lo : ip - lo;
 }

@@ -6,12 +6,10 @@
 #include "ByteOrder.h"
 #include "PeFormat.h"
 
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <sstream>
 #include <type_traits>
 
 namespace pe {
@@ -49,12 +47,6 @@ void requireFileRange(const Image& image, uint64_t offset, uint64_t size, const 
              " bytes) lies outside the " + std::to_string(fileSize) + "-byte file");
 }
 
-// Bytes of a section that are both mapped and backed by the file.
-uint64_t fileBackedSize(const Section& section) {
-    uint32_t span = section.virtualSize ? section.virtualSize : section.rawSize;
-    return std::min(span, section.rawSize);
-}
-
 // The file offset of [rva, rva + size), which must lie in the file data of one
 // section; `what` names the structure for the error.
 template <class Describe>
@@ -62,7 +54,7 @@ uint64_t fileOffsetOf(const Image& image, uint64_t rva, uint64_t size, const Des
     const Section* section = rva <= UINT32_MAX ? image.sectionAt(uint32_t(rva)) : nullptr;
     if (!section) fail(describe(what) + " (RVA " + hex(rva) + ") points outside the image's sections");
     uint64_t within = rva - section->virtualAddress;
-    uint64_t backed = fileBackedSize(*section);
+    uint64_t backed = section->fileBackedSize();
     if (within > backed || size > backed - within)
         fail(describe(what) + " (RVA " + hex(rva) + ", " + std::to_string(size) +
              " bytes) runs past the file data of section " + shortName(section->name));
@@ -106,7 +98,7 @@ template <class Describe>
 std::string_view readString(const Image& image, uint64_t rva, const Describe& what, NulIndex* index = nullptr) {
     uint64_t offset = fileOffsetOf(image, rva, 0, what);
     const Section* section = image.sectionAt(uint32_t(rva));
-    uint64_t available = fileBackedSize(*section) - (rva - section->virtualAddress);
+    uint64_t available = section->fileBackedSize() - (rva - section->virtualAddress);
     const char* start = reinterpret_cast<const char*>(image.file.data() + offset);
     uint64_t length = 0;
     if (index) {
@@ -200,11 +192,10 @@ void readSections(Image& image, uint32_t fileHeader, uint32_t sectionTable) {
         s.characteristics = loadLe32(sh + kShCharacteristics);
         std::string label = "section " + std::to_string(i) + " (" + shortName(s.name) + ")";
         if (s.rawSize) requireFileRange(image, s.rawOffset, s.rawSize, "raw data of " + label);
-        uint64_t span = s.virtualSize ? s.virtualSize : s.rawSize;
         if (s.virtualAddress < previousEnd)
             fail(label + " at RVA " + hex(s.virtualAddress) +
                  (i == 0 ? " overlaps the headers" : " overlaps the section before it"));
-        uint64_t end = uint64_t(s.virtualAddress) + span;
+        uint64_t end = uint64_t(s.virtualAddress) + s.span();
         if (end > image.sizeOfImage)
             fail(label + " ends at RVA " + hex(end) + ", beyond SizeOfImage " + hex(image.sizeOfImage));
         previousEnd = end;
@@ -357,8 +348,7 @@ void readRelocations(Image& image) {
 
 const Section* Image::sectionAt(uint32_t rva) const {
     for (const Section& s : sections) {
-        uint32_t span = s.virtualSize ? s.virtualSize : s.rawSize;
-        if (rva >= s.virtualAddress && rva - s.virtualAddress < span) return &s;
+        if (rva >= s.virtualAddress && rva - s.virtualAddress < s.span()) return &s;
     }
     return nullptr;
 }

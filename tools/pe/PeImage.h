@@ -42,6 +42,11 @@ struct Section {
     uint32_t rawOffset = 0;
     uint32_t rawSize = 0;
     uint32_t characteristics = 0;
+
+    // The bytes the section maps (VirtualSize, or SizeOfRawData when that is
+    // 0), and of those the ones the file backs.
+    uint32_t span() const { return virtualSize ? virtualSize : rawSize; }
+    uint32_t fileBackedSize() const { return span() < rawSize ? span() : rawSize; }
 };
 
 struct DataDirectory {

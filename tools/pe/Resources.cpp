@@ -4,9 +4,7 @@
 #include "Hex.h"
 #include "PeFormat.h"
 
-#include <algorithm>
 #include <set>
-#include <sstream>
 
 namespace pe {
 namespace {
@@ -27,8 +25,7 @@ public:
         if (!section)
             throw PeFormatError("resource directory (RVA " + hex(dir.rva) + ") points outside the image's sections");
         uint32_t within = dir.rva - section->virtualAddress;
-        uint32_t span = section->virtualSize ? section->virtualSize : section->rawSize;
-        uint32_t backed = std::min(span, section->rawSize);
+        uint32_t backed = section->fileBackedSize();
         if (within >= backed)
             throw PeFormatError("resource directory (RVA " + hex(dir.rva) + ") lies outside the file data of section " +
                                 section->name);
@@ -124,8 +121,7 @@ private:
                            hex(entryOffset) + ", RVA " + hex(r.dataRva) + ", " + std::to_string(r.size) + " bytes)";
         if (!section) throw PeFormatError(what + " points outside the image's sections");
         uint64_t within = r.dataRva - section->virtualAddress;
-        uint32_t span = section->virtualSize ? section->virtualSize : section->rawSize;
-        uint64_t backed = std::min(span, section->rawSize);
+        uint64_t backed = section->fileBackedSize();
         if (within > backed || r.size > backed - within)
             throw PeFormatError(what + " runs past the file data of section " + section->name);
     }

@@ -118,8 +118,7 @@ LanguageModule buildLanguageModule(const pe::Image& host, const ApplicationResou
                                  pe::kSectionUninitializedData | pe::kSectionRead, {}});
     uint32_t size = uint32_t(bytes.size());
     contents.sections.push_back({".rsrc", base, size, pe::kSectionInitializedData | pe::kSectionRead, std::move(bytes)});
-    contents.directories[pe::kDirResource][0] = directoryRva;
-    contents.directories[pe::kDirResource][1] = uint32_t(directory.size());
+    contents.directories[pe::kDirResource] = {directoryRva, uint32_t(directory.size())};
     result.file = mui::writeImageFile(contents);
     return result;
 }
