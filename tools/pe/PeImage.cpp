@@ -7,6 +7,7 @@
 #include "PeFormat.h"
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -381,9 +382,18 @@ Image readImage(std::vector<uint8_t> bytes) {
 }
 
 Image readImageFile(const std::string& path) {
+    // A directory opens as a stream and fails only on reading, with the
+    // library's own words and no name.
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) throw PeFormatError(path + ": cannot be read: it is a directory");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw PeFormatError(path + ": cannot be read");
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes;
+    try {
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::exception& e) {
+        throw PeFormatError(path + ": cannot be read: " + e.what());
+    }
     try {
         return readImage(std::move(bytes));
     } catch (const PeFormatError& e) {
