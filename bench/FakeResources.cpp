@@ -89,10 +89,9 @@ const ImageResources* Resources::imageOf(uint32_t module) const {
 void Resources::mapHostImage(const pe::Image& image) {
     uint32_t base = modules_.hostHandle();
     for (const pe::Section& section : image.sections) {
-        uint32_t span = section.virtualSize ? section.virtualSize : section.rawSize;
-        uint32_t pages = (std::max<uint32_t>(span, 1) + kPageSize - 1) / kPageSize * kPageSize;
+        uint32_t pages = (std::max<uint32_t>(section.span(), 1) + kPageSize - 1) / kPageSize * kPageSize;
         memory_.map(base + section.virtualAddress, pages, kRead, Owner::Platform, "host " + section.name);
-        uint32_t backed = std::min(span, section.rawSize);
+        uint32_t backed = section.fileBackedSize();
         if (backed) memory_.poke(base + section.virtualAddress, image.file.data() + section.rawOffset, backed);
     }
     attachImage(base, ImageResources{base, pe::readResources(image), std::nullopt});

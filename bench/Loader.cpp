@@ -75,8 +75,7 @@ void mapSections(const pe::Image& image, uint32_t base, Mapping& mapping, Memory
     memory.poke(base, image.file.data(), image.sizeOfHeaders);
 
     for (const pe::Section& section : image.sections) {
-        uint32_t virtualSize = section.virtualSize ? section.virtualSize : section.rawSize;
-        uint32_t size = roundUp(std::max<uint32_t>(virtualSize, 1), kPageSize);
+        uint32_t size = roundUp(std::max<uint32_t>(section.span(), 1), kPageSize);
         if (section.virtualAddress % kPageSize)
             throw LoadRefused("section " + section.name + " does not start on a page");
         if (section.virtualAddress < headerSize || uint64_t(section.virtualAddress) + size > roundUp(image.sizeOfImage, kPageSize))
@@ -92,7 +91,7 @@ void mapSections(const pe::Image& image, uint32_t base, Mapping& mapping, Memory
         } catch (const BenchMisuse& e) {
             throw LoadRefused("section " + section.name + " overlaps another: " + e.what());
         }
-        memory.poke(start, image.file.data() + section.rawOffset, std::min(section.rawSize, virtualSize));
+        memory.poke(start, image.file.data() + section.rawOffset, section.fileBackedSize());
         loaded.sections.push_back(
             MappedSection{section.name, start, size, rights, (section.characteristics & pe::kSectionDiscardable) != 0});
     }

@@ -4,7 +4,6 @@
 #include "Hex.h"
 #include "ResourceDirectory.h"
 
-#include <algorithm>
 #include <optional>
 
 namespace velmark::cli {
@@ -40,8 +39,7 @@ std::optional<std::vector<uint8_t>> moduleBytes(const pe::Image& module, uint32_
 std::optional<std::vector<uint8_t>> moduleTail(const pe::Image& module, uint32_t rva) {
     const pe::Section* s = module.sectionAt(rva);
     if (!s) return std::nullopt;
-    uint32_t span = s->virtualSize ? s->virtualSize : s->rawSize;
-    uint32_t end = s->virtualAddress + std::min(span, s->rawSize);
+    uint32_t end = s->virtualAddress + s->fileBackedSize();
     if (rva >= end) return std::nullopt;
     return moduleBytes(module, rva, end - rva);
 }

@@ -26,8 +26,8 @@ LanguageModule buildLanguageModule(const pe::Image& host, const ApplicationResou
     if (!section || section->virtualAddress % mui::kPage)
         throw CommandError(hostPath + ": the resource directory does not lie in a page-aligned section");
     const uint32_t base = section->virtualAddress;
-    const uint32_t hostSize = section->virtualSize ? section->virtualSize : section->rawSize;
-    const uint32_t backed = std::min(hostSize, section->rawSize);
+    const uint32_t hostSize = section->span();
+    const uint32_t backed = section->fileBackedSize();
 
     // The host's section as it lies in memory: file bytes, then zeros.
     std::vector<uint8_t> bytes(host.file.begin() + section->rawOffset, host.file.begin() + section->rawOffset + backed);
