@@ -153,6 +153,7 @@ FrameShape decodeProlog(const std::vector<uint32_t>& code) {
     auto at = [&](size_t k) { return k < code.size() && cond(code[k]) == kAlways ? code[k] : 0u; };
     auto take = [&](uint32_t bytes) {
         shape.prolog += (shape.prolog.empty() ? "" : "; ") + describeInstruction(code[i]);
+        shape.savesLr = shape.savesLr || isPushLr(code[i]) || (isPush(code[i]) && (code[i] & (1u << kLr)));
         shape.frameBytes += bytes;
         ++i;
     };
@@ -191,7 +192,6 @@ FrameShape decodeProlog(const std::vector<uint32_t>& code) {
 std::optional<FrameShape> checkFunction(const std::vector<uint32_t>& code, const std::vector<bool>& isData,
                                         std::string& problem) {
     FrameShape shape = decodeProlog(code);
-    bool savesLr = shape.prolog.find("lr") != std::string::npos;
     char where[48];
     for (size_t i = shape.prologLength; i < code.size(); ++i) {
         if (i < isData.size() && isData[i]) continue;
@@ -206,7 +206,7 @@ std::optional<FrameShape> checkFunction(const std::vector<uint32_t>& code, const
             return std::nullopt;
         }
         if (!sp) {
-            if (savesLr) continue;  // calls and scratch use of lr once it is saved
+            if (shape.savesLr) continue;  // calls and scratch use of lr once it is saved
             problem = at + " changes lr, which the prolog (" + shape.prolog + ") does not save";
             return std::nullopt;
         }

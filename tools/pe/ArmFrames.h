@@ -38,6 +38,7 @@ struct FrameShape {
     uint32_t prologLength = 0;  // instructions; 0 for a function without a frame
     uint32_t frameBytes = 0;    // what the prolog takes from sp
     std::string prolog;         // the prolog's instructions, as text
+    bool savesLr = false;       // the prolog pushes lr
 };
 
 // The documented prolog at the start of `code`: one of `stmdb sp!, {...}`
