@@ -21,13 +21,6 @@ constexpr uint32_t kExportDirectory = 0;
 
 uint32_t roundUp(uint32_t value, uint32_t unit) { return (value + unit - 1) / unit * unit; }
 
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(uint8_t(a[i])) != std::toupper(uint8_t(b[i]))) return false;
-    return true;
-}
-
 // Maps what it is asked to and unmaps all of it unless told the load is done.
 class Mapping {
 public:
@@ -119,7 +112,7 @@ void bindImports(const pe::Image& image, uint32_t base, Memory& memory, const Fa
     for (const pe::ImportedLibrary& library : image.imports) {
         if (library.dllName.size() > kMaxImportNameLength)
             throw LoadRefused("imported DLL name " + std::string(library.dllName.substr(0, 40)) + "... is longer than 32 characters");
-        if (!sameName(library.dllName, velmark::kCoredllDllName))
+        if (!velmark::sameDllName(library.dllName, velmark::kCoredllDllName))
             throw LoadRefused("imports from " + std::string(library.dllName) + "; only COREDLL.dll is there to bind to");
         if (library.lookupTableRva == 0)
             throw LoadRefused("the import of COREDLL.dll has no lookup table (OriginalFirstThunk)");

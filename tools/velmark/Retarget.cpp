@@ -23,14 +23,6 @@ const std::string kVelmark = velmark::kVelmarkDllName;
 // hundreds of thousands.
 constexpr size_t kLackingShown = 100;
 
-bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 using velmark::hex;
 
 pe::Image readOrRefuse(std::vector<uint8_t> file) {
@@ -52,7 +44,7 @@ std::string importedNames(const pe::Image& image) {
 std::vector<size_t> descriptorsNaming(const pe::Image& image, std::string_view dll) {
     std::vector<size_t> found;
     for (size_t i = 0; i < image.imports.size(); ++i)
-        if (sameNameIgnoringCase(image.imports[i].dllName, dll)) found.push_back(i);
+        if (velmark::sameDllName(image.imports[i].dllName, dll)) found.push_back(i);
     return found;
 }
 
@@ -107,7 +99,7 @@ std::optional<std::string> notWindowsCeArm(const pe::Image& image) {
 // VELMARK or COREDLL (or anything else exporting COREDLL's interface).
 std::optional<std::string> notAnApplication(const pe::Image& image, const velmark::ExportTable& table) {
     for (const char* own : {velmark::kVelmarkDllName, velmark::kCoredllDllName})
-        if (sameNameIgnoringCase(image.exportDllName, own))
+        if (velmark::sameDllName(image.exportDllName, own))
             return "it is " + printable(image.exportDllName) +
                    " itself (its export directory says so), not an application that imports it";
     const TableNames tableNames(table);

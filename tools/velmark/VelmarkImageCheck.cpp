@@ -10,7 +10,6 @@
 
 #include <map>
 #include <set>
-#include <strings.h>
 
 namespace velmark::cli {
 namespace {
@@ -190,7 +189,7 @@ void checkCode(const pe::Image& image, const velmark::ExportTable& table, const 
 }  // namespace
 
 bool isVelmarkImage(const pe::Image& image) {
-    return strcasecmp(image.exportDllName.c_str(), kVelmarkName) == 0;
+    return sameDllName(image.exportDllName, kVelmarkName);
 }
 
 VelmarkCheck checkVelmarkImage(const pe::Image& image, const velmark::ExportTable& table) {
