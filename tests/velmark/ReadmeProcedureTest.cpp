@@ -69,8 +69,9 @@ TEST(ReadmeProcedure, EveryStepOnThePcRunsAsWritten) {
         RunResult r = runProgram({"/bin/sh", "-ec", "cd \"$0\" && PATH=\"$1:$PATH\" && " + block, dir.path(""),
                                   commandDir});
         EXPECT_EQ(r.exitCode, 0) << block << r.out << r.err;
-        if (block.find("mui-name") != std::string::npos)
+        if (block.find("mui-name") != std::string::npos) {
             EXPECT_NE(readme.find("prints `" + r.out.substr(0, r.out.size() - 1) + "`"), std::string::npos) << r.out;
+        }
     }
     EXPECT_EQ(pe::readImageFile(dir.path("retargeted/app.exe")).imports[0].dllName, "VELMARK.dll");
     EXPECT_TRUE(fileExists(dir.path("banner.png")));
