@@ -3,6 +3,7 @@
 #include "bench/Fake.h"
 #include "bench/Utf16.h"
 
+#include "Align.h"
 #include "PeImage.h"
 
 #include <algorithm>
@@ -89,7 +90,7 @@ const ImageResources* Resources::imageOf(uint32_t module) const {
 void Resources::mapHostImage(const pe::Image& image) {
     uint32_t base = modules_.hostHandle();
     for (const pe::Section& section : image.sections) {
-        uint32_t pages = (std::max<uint32_t>(section.span(), 1) + kPageSize - 1) / kPageSize * kPageSize;
+        uint32_t pages = velmark::alignUp(std::max<uint32_t>(section.span(), 1), kPageSize);
         memory_.map(base + section.virtualAddress, pages, kRead, Owner::Platform, "host " + section.name);
         uint32_t backed = section.fileBackedSize();
         if (backed) memory_.poke(base + section.virtualAddress, image.file.data() + section.rawOffset, backed);

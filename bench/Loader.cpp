@@ -1,5 +1,6 @@
 #include "bench/Loader.h"
 
+#include "Align.h"
 #include "DllNames.h"
 
 #include "PeImage.h"
@@ -18,8 +19,6 @@ constexpr size_t kMaxImportNameLength = 32;
 // The newest CE version this bench stands for; a newer subsystem version is refused.
 constexpr uint32_t kKernelVersion = (4u << 16) | 10u;
 constexpr uint32_t kExportDirectory = 0;
-
-uint32_t roundUp(uint32_t value, uint32_t unit) { return (value + unit - 1) / unit * unit; }
 
 // Maps what it is asked to and unmaps all of it unless told the load is done.
 class Mapping {
@@ -56,22 +55,22 @@ void checkHeaders(const pe::Image& image, uint32_t base) {
         refuse("the load base equals the preferred base " + hex(base) + "; the bench always relocates");
     if (image.fileCharacteristics & kFileRelocsStripped) refuse("relocations are stripped, so it cannot move to " + hex(base));
     if (base % kAllocationGranularity || base < kImageSpaceStart ||
-        uint64_t(base) + roundUp(image.sizeOfImage, kPageSize) > kPlatformArenaStart)
+        uint64_t(base) + velmark::alignUp(image.sizeOfImage, kPageSize) > kPlatformArenaStart)
         throw BenchMisuse("load base " + hex(base) + " is not a 64 KB boundary in [" + hex(kImageSpaceStart) +
                           ", " + hex(kPlatformArenaStart) + ")");
 }
 
 void mapSections(const pe::Image& image, uint32_t base, Mapping& mapping, Memory& memory, LoadedImage& loaded) {
-    uint32_t headerSize = roundUp(std::max<uint32_t>(image.sizeOfHeaders, 1), kPageSize);
+    uint32_t headerSize = velmark::alignUp(std::max<uint32_t>(image.sizeOfHeaders, 1), kPageSize);
     if (image.sizeOfHeaders > image.file.size()) throw LoadRefused("the headers reach past the end of the file");
     mapping.map(base, headerSize, kRead, loaded.name + " headers");
     memory.poke(base, image.file.data(), image.sizeOfHeaders);
 
     for (const pe::Section& section : image.sections) {
-        uint32_t size = roundUp(std::max<uint32_t>(section.span(), 1), kPageSize);
+        uint32_t size = velmark::alignUp(std::max<uint32_t>(section.span(), 1), kPageSize);
         if (section.virtualAddress % kPageSize)
             throw LoadRefused("section " + section.name + " does not start on a page");
-        if (section.virtualAddress < headerSize || uint64_t(section.virtualAddress) + size > roundUp(image.sizeOfImage, kPageSize))
+        if (section.virtualAddress < headerSize || uint64_t(section.virtualAddress) + size > velmark::alignUp(image.sizeOfImage, kPageSize))
             throw LoadRefused("section " + section.name + " lies outside the image");
         if (uint64_t(section.rawOffset) + section.rawSize > image.file.size())
             throw LoadRefused("section " + section.name + "'s raw data lies outside the file");

@@ -1,5 +1,6 @@
 #include "TinyImage.h"
 
+#include "Align.h"
 #include "Forwarder.h"
 
 #include <algorithm>
@@ -11,8 +12,6 @@ namespace {
 constexpr uint32_t kHeaderSize = 0x400;
 constexpr uint32_t kFileAlignment = 0x200;
 constexpr uint32_t kLookupTableRva = 0x2F00;  // any non-zero RVA: the bench binds from the reader's entries
-
-uint32_t alignUp(uint32_t value, uint32_t unit) { return (value + unit - 1) / unit * unit; }
 
 void put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
     if (bytes.size() < at + 4) bytes.resize(at + 4);
@@ -104,7 +103,7 @@ pe::Image TinyImage::build() const {
     uint32_t functions = kExportRva + 40;
     uint32_t names = functions + 4 * functionCount;
     uint32_t ordinals = names + 4 * uint32_t(named.size());
-    uint32_t strings = alignUp(ordinals + 2 * uint32_t(named.size()), 4);
+    uint32_t strings = velmark::alignUp(ordinals + 2 * uint32_t(named.size()), 4);
     std::vector<uint8_t> edata(strings - kExportRva, 0);
     auto addString = [&edata](const std::string& s) {
         uint32_t rva = kExportRva + uint32_t(edata.size());
@@ -142,12 +141,12 @@ pe::Image TinyImage::build() const {
         s.virtualAddress = rva;
         s.virtualSize = uint32_t(bytes.size());
         s.rawOffset = uint32_t(image.file.size());
-        s.rawSize = alignUp(uint32_t(bytes.size()), kFileAlignment);
+        s.rawSize = velmark::alignUp(uint32_t(bytes.size()), kFileAlignment);
         s.characteristics = flags;
         bytes.resize(s.rawSize, 0);
         image.file.insert(image.file.end(), bytes.begin(), bytes.end());
         image.sections.push_back(s);
-        image.sizeOfImage = rva + alignUp(s.virtualSize, 0x1000);
+        image.sizeOfImage = rva + velmark::alignUp(s.virtualSize, 0x1000);
     };
     addSection(".text", kTextRva, wordsToBytes(text_), pe::kSectionCode | pe::kSectionExecute | pe::kSectionRead);
     addSection(".rdata", kReadOnlyRva, wordsToBytes(readOnly_), pe::kSectionInitializedData | pe::kSectionRead);

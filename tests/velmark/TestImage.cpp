@@ -1,5 +1,6 @@
 #include "TestImage.h"
 
+#include "Align.h"
 #include "ByteOrder.h"
 #include "ImageOffsets.h"
 #include "PeImage.h"
@@ -19,8 +20,6 @@ constexpr uint32_t kTextRva = 0x1000, kTextRaw = 0x200;
 // "truncation" warning from pefile, which real applications never get.
 constexpr uint32_t kTextSize = 0x400;
 constexpr uint32_t kIdataRva = 0x2000, kIdataRaw = kTextRaw + kTextSize;
-
-uint32_t alignUp(uint32_t v, uint32_t a) { return (v + a - 1) & ~(a - 1); }
 
 void put16(std::vector<uint8_t>& f, uint32_t at, uint16_t v) { pe::storeLe16(f.data() + at, v); }
 void put32(std::vector<uint8_t>& f, uint32_t at, uint32_t v) { pe::storeLe32(f.data() + at, v); }
@@ -90,12 +89,12 @@ void writeSectionHeader(std::vector<uint8_t>& f, uint32_t at, const char* name, 
 std::vector<uint8_t> buildTestImage(const TestImagePlan& plan) {
     uint32_t iatRva = 0, iatSize = 0;
     std::vector<uint8_t> idata = importData(plan, iatRva, iatSize);
-    const uint32_t idataRawSize = alignUp(uint32_t(idata.size()), kFileAlignment);
-    const uint32_t rsrcRva = kIdataRva + alignUp(uint32_t(idata.size()), kSectionAlignment);
+    const uint32_t idataRawSize = velmark::alignUp(uint32_t(idata.size()), kFileAlignment);
+    const uint32_t rsrcRva = kIdataRva + velmark::alignUp(uint32_t(idata.size()), kSectionAlignment);
     const uint32_t rsrcRaw = kIdataRaw + idataRawSize;
     const std::vector<uint8_t> rsrc = plan.bitmap284.empty() ? std::vector<uint8_t>()
                                                               : resourceData(plan.bitmap284, rsrcRva);
-    const uint32_t rsrcRawSize = alignUp(uint32_t(rsrc.size()), kFileAlignment);
+    const uint32_t rsrcRawSize = velmark::alignUp(uint32_t(rsrc.size()), kFileAlignment);
     std::vector<uint8_t> f(rsrcRaw + rsrcRawSize);
 
     put16(f, 0, 0x5A4D);  // MZ
@@ -119,7 +118,7 @@ std::vector<uint8_t> buildTestImage(const TestImagePlan& plan) {
     put16(f, oh + 42, 10);
     put16(f, oh + 48, 4);
     put16(f, oh + 50, 10);
-    put32(f, oh + 56, rsrcRva + alignUp(uint32_t(rsrc.size()), kSectionAlignment));  // SizeOfImage
+    put32(f, oh + 56, rsrcRva + velmark::alignUp(uint32_t(rsrc.size()), kSectionAlignment));  // SizeOfImage
     put32(f, oh + 60, kTextRaw);  // SizeOfHeaders
     put16(f, oh + 68, plan.subsystem);
     put32(f, oh + 72, 0x10000);

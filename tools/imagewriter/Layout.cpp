@@ -1,5 +1,6 @@
 #include "Layout.h"
 
+#include "Align.h"
 #include "ImageError.h"
 #include "PeFormat.h"
 #include "PeImage.h"
@@ -94,7 +95,7 @@ ImageLayout ImageLayout::fromElf(const ElfFile& elf) {
                 throw ImageError(elf.path() + ": section " + s->name + " (" + infoOf(kind).description +
                                  ") is separated from the other sections of its kind");
             uint32_t start = alignDown(rva, kSectionAlignment);
-            if (!layout.sections_.empty() && start < alignUp(uint32_t(layout.sections_.back().end()), kSectionAlignment))
+            if (!layout.sections_.empty() && start < velmark::alignUp(uint32_t(layout.sections_.back().end()), kSectionAlignment))
                 throw ImageError(elf.path() + ": section " + s->name + " (" + infoOf(kind).description +
                                  ") shares a 4 KB page with the section before it; the linker script must "
                                  "start each kind of section on a new page");
@@ -121,7 +122,7 @@ void ImageLayout::append(const std::string& name, uint32_t characteristics, uint
     out.name = name;
     out.characteristics = characteristics;
     out.rva = sections_.empty() ? kSectionAlignment
-                                : alignUp(uint32_t(sections_.back().end()), kSectionAlignment);
+                                : velmark::alignUp(uint32_t(sections_.back().end()), kSectionAlignment);
     out.virtualSize = size;
     out.dataSize = size;
     if (uint64_t(out.rva) + size > kImageSizeLimit)
@@ -137,13 +138,13 @@ void ImageLayout::assignFileOffsets() {
                          "first section at RVA " + hex(sections_.front().rva));
     uint32_t offset = headersSize_;
     for (OutputSection& out : sections_) {
-        out.rawSize = alignUp(out.dataSize, kFileAlignment);
+        out.rawSize = velmark::alignUp(out.dataSize, kFileAlignment);
         out.fileOffset = out.rawSize ? offset : 0;
         offset += out.rawSize;
     }
     fileSize_ = offset;
     imageSize_ = sections_.empty() ? headersSize_
-                                   : alignUp(uint32_t(sections_.back().end()), kSectionAlignment);
+                                   : velmark::alignUp(uint32_t(sections_.back().end()), kSectionAlignment);
 }
 
 const OutputSection* ImageLayout::find(const std::string& name) const {

@@ -61,10 +61,6 @@ private:
     uint32_t fileSize_ = 0;
 };
 
-constexpr uint32_t alignUp(uint32_t value, uint32_t alignment) {
-    return (value + alignment - 1) & ~(alignment - 1);
-}
-
 constexpr uint32_t alignDown(uint32_t value, uint32_t alignment) {
     return value & ~(alignment - 1);
 }

@@ -1,5 +1,6 @@
 #include "ImageFile.h"
 
+#include "Align.h"
 #include "CeHeaders.h"
 
 #include <algorithm>
@@ -15,10 +16,10 @@ std::vector<uint8_t> writeImageFile(const ImageContents& contents) {
     uint32_t fileSize = pe::ceHeadersSize(contents.sections.size());
     for (size_t i = 0; i < contents.sections.size(); ++i) {
         const ImageSection& s = contents.sections[i];
-        uint32_t raw = roundUp(uint32_t(s.data.size()), kFileAlignment);
+        uint32_t raw = velmark::alignUp(uint32_t(s.data.size()), kFileAlignment);
         h.sections.push_back({s.name, s.rva, s.virtualSize, raw ? fileSize : 0, raw, s.characteristics});
         fileSize += raw;
-        h.imageSize = std::max(h.imageSize, roundUp(s.rva + std::max<uint32_t>(s.virtualSize, 1), kPage));
+        h.imageSize = std::max(h.imageSize, velmark::alignUp(s.rva + std::max<uint32_t>(s.virtualSize, 1), kPage));
     }
     h.directories = contents.directories;
 

@@ -33,6 +33,4 @@ struct ImageContents {
 
 std::vector<uint8_t> writeImageFile(const ImageContents& contents);
 
-constexpr uint32_t roundUp(uint32_t value, uint32_t unit) { return (value + unit - 1) / unit * unit; }
-
 }  // namespace mui

@@ -1,5 +1,6 @@
 #include "ResourceImage.h"
 
+#include "Align.h"
 #include "ByteOrder.h"
 #include "Hex.h"
 #include "ImageFile.h"
@@ -89,7 +90,7 @@ std::vector<uint8_t> writeApplicationImage(const std::vector<ResourceData>& reso
     ImageContents contents;
     contents.characteristics = 0x010F;  // executable, relocations stripped, 32-bit
     contents.imageBase = 0x10000;
-    uint32_t rsrcRva = kPage + roundUp(codeSize, kPage);
+    uint32_t rsrcRva = kPage + velmark::alignUp(codeSize, kPage);
     contents.entryPoint = kPage;
     contents.sections.push_back({".text", kPage, codeSize, pe::kSectionCode | pe::kSectionExecute | pe::kSectionRead,
                              std::vector<uint8_t>(codeSize)});

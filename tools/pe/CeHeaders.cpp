@@ -1,5 +1,6 @@
 #include "CeHeaders.h"
 
+#include "Align.h"
 #include "ByteOrder.h"
 #include "PeFormat.h"
 
@@ -30,8 +31,6 @@ constexpr uint32_t kHeapCommit = 0x1000;
 constexpr uint32_t kTimeDateStamp = 0;
 constexpr uint32_t kCheckSum = 0;
 
-uint32_t alignUp(uint32_t value, uint32_t alignment) { return (value + alignment - 1) & ~(alignment - 1); }
-
 void writeFileHeader(uint8_t* fh, const CeImageHeaders& h) {
     storeLe16(fh + kFhMachine, kMachineArm);
     storeLe16(fh + kFhNumberOfSections, uint16_t(h.sections.size()));
@@ -50,7 +49,7 @@ void writeSizes(uint8_t* oh, const CeImageHeaders& h) {
         }
         if (!baseOfData) baseOfData = s.virtualAddress;
         if (s.characteristics & kSectionInitializedData) initialized += s.rawSize;
-        if (s.characteristics & kSectionUninitializedData) uninitialized += alignUp(s.virtualSize, kCeFileAlignment);
+        if (s.characteristics & kSectionUninitializedData) uninitialized += velmark::alignUp(s.virtualSize, kCeFileAlignment);
     }
     storeLe32(oh + kOhSizeOfCode, code);
     storeLe32(oh + kOhSizeOfInitializedData, initialized);
@@ -100,7 +99,7 @@ void writeSectionHeader(uint8_t* sh, const Section& s) {
 }  // namespace
 
 uint32_t ceHeadersSize(size_t sectionCount) {
-    return alignUp(kPeHeaderOffset + kPeSignatureSize + kFileHeaderSize + kOptionalHeaderSize +
+    return velmark::alignUp(kPeHeaderOffset + kPeSignatureSize + kFileHeaderSize + kOptionalHeaderSize +
                        uint32_t(sectionCount) * kSectionHeaderSize,
                    kCeFileAlignment);
 }

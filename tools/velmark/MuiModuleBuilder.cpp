@@ -1,5 +1,6 @@
 #include "MuiModuleBuilder.h"
 
+#include "Align.h"
 #include "CommandError.h"
 #include "Hex.h"
 #include "ImageFile.h"
@@ -45,7 +46,7 @@ LanguageModule buildLanguageModule(const pe::Image& host, const ApplicationResou
     LanguageModule result;
     std::vector<pe::Resource> leaves;
     std::vector<uint8_t> appended;  // after the host's section
-    const uint32_t appendRva = base + mui::roundUp(hostSize, 4);
+    const uint32_t appendRva = base + velmark::alignUp(hostSize, 4);
     auto append = [&](pe::Resource leaf, const std::vector<uint8_t>& data) {
         leaf.dataRva = appendRva + uint32_t(appended.size());
         leaf.size = uint32_t(data.size());
