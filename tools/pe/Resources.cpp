@@ -138,7 +138,7 @@ private:
 std::string describe(const ResourceName& name) {
     if (name.isId()) return "#" + std::to_string(name.id);
     std::string out;
-    for (char16_t c : name.name) out.push_back(c < 0x80 ? char(c) : '?');
+    for (char16_t c : name.name) out.push_back(c >= 0x20 && c < 0x7F ? char(c) : '?');
     return out;
 }
 

@@ -39,7 +39,8 @@ std::vector<Resource> readResources(const Image& image);
 // The resource's bytes as they lie in the file.
 std::vector<uint8_t> resourceBytes(const Image& image, const Resource& resource);
 
-// "#6" for an identifier, the name itself otherwise; for messages.
+// "#6" for an identifier, the name itself otherwise (anything but printable
+// ASCII as "?", so a name from a file never drives the terminal).
 std::string describe(const ResourceName& name);
 
 }  // namespace pe
