@@ -4,7 +4,6 @@
 // entries all point at one 200,000-character name. Each command must finish
 // within a memory limit of a small multiple of such a file.
 #include "ByteOrder.h"
-#include "ImageOffsets.h"
 #include "PeImage.h"
 #include "Picture.h"
 #include "Subprocess.h"
@@ -58,8 +57,8 @@ TEST(BoundedInputs, EntriesPointingIntoOneNameAtDifferentPlacesReadTheirOwnTails
     pe::Image image = pe::readImage(file);
     const uint32_t lookup = image.imports[0].lookupTableRva;
     const uint32_t hintName = image.read32(lookup + 4);  // wsprintfW
-    pe::storeLe32(file.data() + velmark::cli::fileOffsetOfRva(image, lookup + 4, 4), hintName + 2);
-    pe::storeLe32(file.data() + velmark::cli::fileOffsetOfRva(image, lookup + 12, 4), hintName);
+    pe::storeLe32(file.data() + image.fileOffsetAt(lookup + 4, 4), hintName + 2);
+    pe::storeLe32(file.data() + image.fileOffsetAt(lookup + 12, 4), hintName);
     pe::Image shared = pe::readImage(file);
     EXPECT_EQ(shared.imports[0].entries[1].name, "printfW");
     EXPECT_EQ(shared.imports[0].entries[3].name, "wsprintfW");

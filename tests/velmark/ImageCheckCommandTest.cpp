@@ -8,7 +8,6 @@
 
 #include "ByteOrder.h"
 #include "ExportTable.h"
-#include "ImageOffsets.h"
 #include "PeFormat.h"
 #include "PeImage.h"
 
@@ -39,7 +38,7 @@ protected:
 
     uint32_t exportAddressOffset(uint16_t ordinal) const {
         uint32_t functions = image.read32(image.directories[pe::format::kDirExport].rva + pe::format::kEdAddressOfFunctions);
-        return fileOffsetOfRva(image, functions + 4 * (ordinal - image.ordinalBase), 4);
+        return image.fileOffsetAt(functions + 4 * (ordinal - image.ordinalBase), 4);
     }
     uint32_t exportRva(uint16_t ordinal) const { return image.exportAddresses[ordinal - image.ordinalBase]; }
 
@@ -59,7 +58,7 @@ TEST_F(InspectImage, TheBuiltImageMatchesTheTableThroughout) {
 }
 
 TEST_F(InspectImage, NamesAForwarderThatJumpsThroughTheWrongSlot) {
-    const uint32_t load = fileOffsetOfRva(image, exportRva(2) + 4, 4);
+    const uint32_t load = image.fileOffsetAt(exportRva(2) + 4, 4);
     put32(load, get32(load) ^ 4);  // InitializeCriticalSection now reaches a neighbouring slot
     std::vector<std::string> found = mismatches();
     ASSERT_EQ(found.size(), 1u) << joined(found);
@@ -84,12 +83,12 @@ TEST_F(InspectImage, NamesAnExportWhoseAddressChanged) {
 
 TEST_F(InspectImage, NamesImportAndNameTableFaults) {
     const pe::ImportedLibrary& coredll = image.imports[0];
-    put32(fileOffsetOfRva(image, coredll.lookupTableRva, 4), 0x80000000u | 554);
+    put32(image.fileOffsetAt(coredll.lookupTableRva, 4), 0x80000000u | 554);
     // "SystemStarted" -> "SystemStartee": the sorted order breaks and the row goes missing.
     const uint32_t names = image.read32(image.directories[pe::format::kDirExport].rva + pe::format::kEdAddressOfNames);
     for (size_t i = 0; i < image.namedExports.size(); ++i) {
         if (image.namedExports[i].name != "SystemStarted") continue;
-        uint32_t at = fileOffsetOfRva(image, image.read32(names + 4 * uint32_t(i)), 14);
+        uint32_t at = image.fileOffsetAt(image.read32(names + 4 * uint32_t(i)), 14);
         bytes[at + 12] = 'e';
     }
     const std::string found = joined(mismatches());
@@ -101,7 +100,7 @@ TEST_F(InspectImage, NamesImportAndNameTableFaults) {
 TEST_F(InspectImage, CommandFailsNamingTheFileAndEachMismatch) {
     ScratchDir dir;
     const std::string corrupt = dir.path("VELMARK.dll");
-    const uint32_t load = fileOffsetOfRva(image, exportRva(2) + 4, 4);
+    const uint32_t load = image.fileOffsetAt(exportRva(2) + 4, 4);
     put32(load, get32(load) ^ 4);
     writeBytes(corrupt, bytes);
 
@@ -131,7 +130,7 @@ TEST_F(InspectImage, ChecksTheExceptionTable) {
     EXPECT_TRUE(contains(listing.str(), "exception table: " + std::to_string(table.size / 8) + " entries")) << listing.str();
     EXPECT_TRUE(contains(listing.str(), "32-bit  stmdb sp!, {r4, ")) << listing.str();
 
-    const uint32_t first = fileOffsetOfRva(image, table.rva, table.size);
+    const uint32_t first = image.fileOffsetAt(table.rva, table.size);
     auto problems = [&] {
         std::ostringstream ignored;
         return joined(writeExceptionTable(ignored, pe::readImage(bytes)));

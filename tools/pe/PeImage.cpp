@@ -355,8 +355,12 @@ const Section* Image::sectionAt(uint32_t rva) const {
 }
 
 std::vector<uint8_t> Image::bytesAt(uint32_t rva, uint32_t size) const {
-    const uint8_t* start = file.data() + fileOffsetOf(*this, rva, size, "requested range");
+    const uint8_t* start = file.data() + fileOffsetAt(rva, size);
     return std::vector<uint8_t>(start, start + size);
+}
+
+uint32_t Image::fileOffsetAt(uint32_t rva, uint32_t size) const {
+    return uint32_t(fileOffsetOf(*this, rva, size, "requested range"));
 }
 
 uint32_t Image::read32(uint32_t rva) const {

@@ -148,6 +148,8 @@ struct Image {
     // Bytes at [rva, rva + size) as they lie in the file; throws PeFormatError
     // when the range is not backed by file data of one section.
     std::vector<uint8_t> bytesAt(uint32_t rva, uint32_t size) const;
+    // Where those bytes lie in the file, under the same condition.
+    uint32_t fileOffsetAt(uint32_t rva, uint32_t size) const;
     uint32_t read32(uint32_t rva) const;
     // The NUL-terminated string at rva, which must end inside the file data
     // of its section.

@@ -5,12 +5,6 @@
 
 namespace velmark::cli {
 
-uint32_t fileOffsetOfRva(const pe::Image& image, uint32_t rva, uint32_t size) {
-    image.bytesAt(rva, size);  // throws unless the range is file-backed in one section
-    const pe::Section* section = image.sectionAt(rva);
-    return section->rawOffset + (rva - section->virtualAddress);
-}
-
 uint32_t checksumFieldOffset(const pe::Image& image) {
     using namespace pe::format;
     uint32_t peOffset = pe::loadLe32(image.file.data() + kDosNewHeaderField);

@@ -8,10 +8,6 @@
 
 namespace velmark::cli {
 
-// File offset of [rva, rva + size); throws pe::PeFormatError when the range
-// is not backed by one section's file data.
-uint32_t fileOffsetOfRva(const pe::Image& image, uint32_t rva, uint32_t size);
-
 // File offset of the optional header's CheckSum field.
 uint32_t checksumFieldOffset(const pe::Image& image);
 

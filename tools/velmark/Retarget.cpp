@@ -192,7 +192,7 @@ RetargetResult retargetImage(std::vector<uint8_t> file, RetargetDirection direct
         // The reader found the name NUL-terminated inside its section and of
         // eleven characters, so all of it is file-backed.
         uint32_t nameRva = descriptorField(image, d, pe::format::kIdName);
-        nameOffsets.push_back(fileOffsetOfRva(image, nameRva, uint32_t(from.size())));
+        nameOffsets.push_back(image.fileOffsetAt(nameRva, uint32_t(from.size())));
         // Copied before the bytes change: two descriptors may share one name
         // string, and both must report the original.
         oldNames.emplace_back(image.imports[d].dllName);
