@@ -12,7 +12,6 @@ constexpr uint32_t kWhite = 0x00FFFFFF;
 constexpr int kStockCount = 20;
 constexpr uint32_t kBitmapRecordSize = 24;  // BITMAP: type, width, height, widthBytes, planes, bitsPixel, bits
 constexpr uint32_t kLogBrushSize = 12;
-constexpr uint64_t kMaxPixels = 16u << 20;
 
 const uint32_t kStockBrushColors[5] = {0x00FFFFFF, 0x00C0C0C0, 0x00808080, 0x00404040, 0x00000000};
 
@@ -161,7 +160,7 @@ void defineDrawing(FakeCoredll& fake) {
             call.setLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-        if (uint64_t(width) * uint64_t(height) > kMaxPixels) {
+        if (uint64_t(width) * uint64_t(height) > kMaxSurfacePixels) {
             call.setLastError(ERROR_NOT_ENOUGH_MEMORY);
             return 0;
         }

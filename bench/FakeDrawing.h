@@ -26,6 +26,9 @@ constexpr int WHITE_BRUSH = 0;
 constexpr int BLACK_BRUSH = 4;
 constexpr int NULL_BRUSH = 5;
 
+// 16 M pixels (64 MB as 32-bit pixels): the largest bitmap the device makes.
+constexpr uint64_t kMaxSurfacePixels = 16u << 20;
+
 // Pixels as 0x00RRGGBB, row 0 at the top.
 struct Surface {
     int width = 0;

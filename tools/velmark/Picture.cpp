@@ -2,6 +2,7 @@
 
 #include "CommandError.h"
 #include "FileIo.h"
+#include "bench/FakeDrawing.h"
 
 #include <png.h>
 #include <stb/stb_image.h>
@@ -17,9 +18,9 @@ Picture decodePicture(const std::vector<uint8_t>& bytes, const std::string& path
     if (!stbi_info_from_memory(bytes.data(), int(bytes.size()), &width, &height, &channels))
         throw CommandError(path + ": cannot be read as a picture: " + stbi_failure_reason());
     // Checked before decoding: a small compressed file can claim any size.
-    if (uint64_t(width) * uint64_t(height) > kMaxPicturePixels)
+    if (uint64_t(width) * uint64_t(height) > bench::kMaxSurfacePixels)
         throw CommandError(path + ": the picture is " + std::to_string(width) + " x " + std::to_string(height) +
-                           ", more than the " + std::to_string(kMaxPicturePixels) + " pixels a bitmap can have here");
+                           ", more than the " + std::to_string(bench::kMaxSurfacePixels) + " pixels a bitmap can have here");
     std::unique_ptr<stbi_uc, void (*)(void*)> rgb(
         stbi_load_from_memory(bytes.data(), int(bytes.size()), &width, &height, &channels, 3), stbi_image_free);
     if (!rgb) throw CommandError(path + ": cannot be read as a picture: " + stbi_failure_reason());

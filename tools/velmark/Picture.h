@@ -14,10 +14,6 @@ struct Picture {
     std::vector<uint32_t> pixels;  // 0x00RRGGBB, top row first
 };
 
-// 16 M pixels (64 MB as 32-bit pixels), as many as the emulated device's
-// bitmaps may have.
-constexpr uint64_t kMaxPicturePixels = 16u << 20;
-
 // Decodes `bytes`; `path` names them in errors.
 Picture decodePicture(const std::vector<uint8_t>& bytes, const std::string& path);
 
