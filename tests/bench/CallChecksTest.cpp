@@ -1,8 +1,8 @@
 // Each check that makes a call fail is shown failing on a snippet built to
 // break it, and passing on its well-behaved twin, so that neither a check
 // that never fires nor one that always fires goes unnoticed.
-#include "TinyImage.h"
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
+#include "tests/bench/TinyImage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The fake COREDLL's audio devices, whose callbacks run on the emulated
 // core, and the shell functions that record what they receive.
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
 
 #include <gtest/gtest.h>
 
-#include "TinyImage.h"
-#include "fakeCalls.h"
+#include "tests/bench/TinyImage.h"
+#include "tests/bench/fakeCalls.h"
 
 namespace benchtest {
 namespace {

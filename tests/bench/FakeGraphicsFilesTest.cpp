@@ -1,10 +1,10 @@
 // The fake COREDLL's file mapping and drawing: views that end at a guard
 // page, and real pixels from StretchDIBits and StretchBlt.
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
 
 #include <gtest/gtest.h>
 
-#include "fakeCalls.h"
+#include "tests/bench/fakeCalls.h"
 
 namespace benchtest {
 namespace {

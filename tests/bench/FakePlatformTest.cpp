@@ -1,10 +1,10 @@
 // The fake COREDLL's registry, modules, text, errors, scripting and fault
 // injection, called through its trap addresses as the module would call them.
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
 
 #include <gtest/gtest.h>
 
-#include "fakeCalls.h"
+#include "tests/bench/fakeCalls.h"
 
 namespace benchtest {
 namespace {

@@ -1,8 +1,8 @@
 // The forwarder encoding (tools/pe/Forwarder.h) on the emulated core: the
 // tail jump reaches a slot after it (add) and one before it (sub), and the
 // encoding round-trips up to its reach in both directions and no further.
-#include "Forwarder.h"
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
+#include "formats/pe/Forwarder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The loader: relocation at two bases, import binding by ordinal and by
 // name, the entry routine's notifications, and what the CE loader refuses.
-#include "TinyImage.h"
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
+#include "tests/bench/TinyImage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Caller memory: blocks at any alignment with guard pages on both sides,
 // and host-side access that respects page rights.
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
 
 #include <gtest/gtest.h>
 

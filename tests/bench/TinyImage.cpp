@@ -1,7 +1,7 @@
-#include "TinyImage.h"
+#include "tests/bench/TinyImage.h"
 
-#include "Align.h"
-#include "Forwarder.h"
+#include "formats/common/Align.h"
+#include "formats/pe/Forwarder.h"
 
 #include <algorithm>
 #include <map>

@@ -4,7 +4,7 @@
 // directory (real bytes, as the bench reads it from the mapped image) in .edata.
 #pragma once
 
-#include "PeImage.h"
+#include "formats/pe/PeImage.h"
 
 #include <cstdint>
 #include <string>

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
 
 namespace benchtest {
 

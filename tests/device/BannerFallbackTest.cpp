@@ -2,7 +2,7 @@
 // is no usable banner file: its pixels for several host bitmap sizes, a host
 // without the bitmap, malformed banner files, and every platform call of
 // the composition failing in turn.
-#include "bannerDevice.h"
+#include "tests/device/bannerDevice.h"
 
 #include <gtest/gtest.h>
 

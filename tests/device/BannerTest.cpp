@@ -2,7 +2,7 @@
 // banner file beside the host executable drawn over the whole 800 x 407,
 // what the draw's result decides, and how a first request that cannot make
 // the banner, or that races another, ends.
-#include "bannerDevice.h"
+#include "tests/device/bannerDevice.h"
 
 #include <gtest/gtest.h>
 

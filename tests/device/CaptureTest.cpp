@@ -3,9 +3,9 @@
 // fills reaches the application with each two-byte frame written twice.
 // Records lie at odd addresses; buffers end against an unmapped guard page
 // wherever a write past them matters.
-#include "ElfFile.h"
-#include "audio/duplicateSamples.h"
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
+#include "module/audio/duplicateSamples.h"
+#include "toolchain/imagewriter/ElfFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Device release and sound restart on the real image: a reset that succeeds
 // closes the device behind the caller's back, with the reset's own result
 // and last-error value; every sound played first stops the one playing.
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
 
 #include <gtest/gtest.h>
 

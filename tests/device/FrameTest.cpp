@@ -2,9 +2,9 @@
 // its call to COREDLL's function untouched and leaves no frame, at either
 // load base; the entry routine answers TRUE for every reason, and thread
 // notifications change nothing.
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
 
-#include "ExportTable.h"
+#include "formats/exporttable/ExportTable.h"
 
 #include <gtest/gtest.h>
 

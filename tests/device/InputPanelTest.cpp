@@ -1,9 +1,9 @@
 // The soft input panel functions and CeZeroPointer on the real image: the
 // module answers them alone, never calling COREDLL and never importing them.
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
 
-#include "ExportTable.h"
-#include "PeImage.h"
+#include "formats/exporttable/ExportTable.h"
+#include "formats/pe/PeImage.h"
 
 #include <gtest/gtest.h>
 

@@ -3,12 +3,12 @@
 // translation written here, the module built by velmark, then the device
 // with MUI switched on loading it at attach and serving the translated
 // string, menu and dialog through the module's overrides.
-#include "FileIo.h"
-#include "MuiCommands.h"
-#include "ResourceFormats.h"
-#include "ResourceImage.h"
-#include "bench/Bench.h"
-#include "bench/Utf16.h"
+#include "emulator/Bench.h"
+#include "emulator/Utf16.h"
+#include "formats/resources/ResourceFormats.h"
+#include "tests/support/ResourceImage.h"
+#include "velmark/lib/FileIo.h"
+#include "velmark/lib/MuiFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -88,7 +88,7 @@ TEST(LanguageModuleDevice, ExtractTranslateBuildThenTheDeviceServesTheTranslatio
 
     std::string po = (dir / "de.po").string();
     std::ofstream(po) << kGermanPo;
-    velmark::cli::BuiltModule built = velmark::cli::buildModule(exe, po, "407", std::nullopt);
+    velmark::cli::BuiltModule built = velmark::cli::buildModule(exe, po, "407", std::nullopt, VELMARK_DLL_PATH);
     EXPECT_EQ(built.path, exe + ".0407.mui");
     EXPECT_EQ(built.module.stringsTranslated, 2u);
     EXPECT_TRUE(velmark::cli::checkModule(exe, built.path).problems.empty());

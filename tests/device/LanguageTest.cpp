@@ -2,8 +2,8 @@
 // module the entry routine loads at process attach (from the registry and
 // the host executable's path), its release at detach, and the six resource
 // overrides that serve the host executable's requests from it first.
-#include "bench/Bench.h"
-#include "bench/Utf16.h"
+#include "emulator/Bench.h"
+#include "emulator/Utf16.h"
 
 #include <gtest/gtest.h>
 

@@ -3,11 +3,11 @@
 // the wrapping rows call COREDLL's function of their own ordinal, and each
 // row whose behaviour is not a pass-through is seen to act differently from
 // the application calling COREDLL directly with the same arguments.
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
 
-#include "ExportTable.h"
-#include "Forwarder.h"
-#include "PeImage.h"
+#include "formats/exporttable/ExportTable.h"
+#include "formats/pe/Forwarder.h"
+#include "formats/pe/PeImage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // File dialogs, the special-folder query and CheckMenuItem on the real image:
 // what COREDLL receives, what the caller's records hold afterwards, and that
 // COREDLL's result and last-error value reach the caller unchanged.
-#include "bench/Bench.h"
+#include "emulator/Bench.h"
 
 #include <gtest/gtest.h>
 

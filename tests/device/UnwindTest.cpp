@@ -3,11 +3,11 @@
 // platform's rules (the image's exception table, reverse-executed prologs,
 // the leaf rule) back to the caller with exactly the caller's pc, sp and
 // r4-r11, as if the module were not there.
-#include "ArmFrames.h"
-#include "ByteOrder.h"
-#include "PeImage.h"
-#include "bench/Bench.h"
-#include "bench/Unwinder.h"
+#include "emulator/Bench.h"
+#include "emulator/Unwinder.h"
+#include "formats/pe/ArmFrames.h"
+#include "formats/pe/ByteOrder.h"
+#include "formats/pe/PeImage.h"
 
 #include <gtest/gtest.h>
 

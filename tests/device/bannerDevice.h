@@ -3,9 +3,9 @@
 // optionally a language module; and the pictures the banner must hold.
 #pragma once
 
-#include "bench/Bench.h"
-#include "bench/Utf16.h"
-#include "bench/bitmapFiles.h"
+#include "emulator/Bench.h"
+#include "emulator/Utf16.h"
+#include "tests/support/bitmapFiles.h"
 
 #include <gtest/gtest.h>
 

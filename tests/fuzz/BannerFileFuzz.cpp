@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "banner/bannerFile.h"
+#include "module/banner/bannerFile.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "PeImage.h"
-#include "Resources.h"
+#include "formats/pe/PeImage.h"
+#include "formats/pe/Resources.h"
 
 namespace {
 

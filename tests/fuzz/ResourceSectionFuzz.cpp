@@ -3,10 +3,10 @@
 // The reader and the parsers may refuse it, but never read outside it (the
 // address sanitizer watches), and every string, menu and dialog they accept
 // is written back and must read back the same.
-#include "ImageFile.h"
-#include "PeImage.h"
-#include "ResourceFormats.h"
-#include "Resources.h"
+#include "formats/pe/PeImage.h"
+#include "formats/pe/Resources.h"
+#include "formats/resources/ImageFile.h"
+#include "formats/resources/ResourceFormats.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "Armv4tCheck.h"
+#include "tests/image/Armv4tCheck.h"
 
 #include <regex>
 #include <set>

@@ -1,6 +1,6 @@
 // The base relocation directory's bytes for RVAs chosen at page edges.
-#include "BaseRelocations.h"
-#include "ImageError.h"
+#include "toolchain/imagewriter/BaseRelocations.h"
+#include "toolchain/imagewriter/ImageError.h"
 
 #include <gtest/gtest.h>
 

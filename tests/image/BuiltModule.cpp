@@ -1,4 +1,4 @@
-#include "BuiltModule.h"
+#include "tests/image/BuiltModule.h"
 
 #include <stdexcept>
 

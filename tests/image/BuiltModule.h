@@ -2,9 +2,9 @@
 // VELMARK.dll, read once and shared by the tests of the real image.
 #pragma once
 
-#include "ElfFile.h"
-#include "ExportTable.h"
-#include "PeImage.h"
+#include "formats/exporttable/ExportTable.h"
+#include "formats/pe/PeImage.h"
+#include "toolchain/imagewriter/ElfFile.h"
 
 #include <cstdint>
 #include <set>

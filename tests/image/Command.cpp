@@ -1,4 +1,4 @@
-#include "Command.h"
+#include "tests/image/Command.h"
 
 #include <array>
 #include <cstdio>

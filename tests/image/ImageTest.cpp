@@ -1,8 +1,8 @@
 // VELMARK.dll as the build wrote it, checked against the export table and
 // the linked ELF it came from.
-#include "ArmFrames.h"
-#include "BuiltModule.h"
-#include "Forwarder.h"
+#include "formats/pe/ArmFrames.h"
+#include "formats/pe/Forwarder.h"
+#include "tests/image/BuiltModule.h"
 
 #include <gtest/gtest.h>
 

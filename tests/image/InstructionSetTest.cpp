@@ -2,9 +2,9 @@
 // nothing from ARMv5 or later (blx, clz, ldrd/strd, pld, ...). Checked on
 // the disassembly of the linked ELF, after the checker itself is shown to
 // catch each kind of fault.
-#include "Armv4tCheck.h"
-#include "Command.h"
-#include "SmallLink.h"
+#include "tests/image/Armv4tCheck.h"
+#include "tests/image/Command.h"
+#include "tests/image/SmallLink.h"
 
 #include <gtest/gtest.h>
 

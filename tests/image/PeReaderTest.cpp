@@ -2,8 +2,8 @@
 // image truncated and corrupted structure by structure. Built with
 // AddressSanitizer and UBSan, so a read outside the file fails the test even
 // where the reader would not have thrown.
-#include "PeImage.h"
-#include "TestImage.h"
+#include "formats/pe/PeImage.h"
+#include "tests/image/TestImage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "Reachability.h"
+#include "tests/image/Reachability.h"
 
-#include "ByteOrder.h"
-#include "ImageError.h"
+#include "formats/pe/ByteOrder.h"
+#include "toolchain/imagewriter/ImageError.h"
 
 #include <algorithm>
 #include <map>

@@ -4,7 +4,7 @@
 // through functions and data objects alike.
 #pragma once
 
-#include "ElfFile.h"
+#include "toolchain/imagewriter/ElfFile.h"
 
 #include <set>
 #include <string>

@@ -1,10 +1,10 @@
 // Nothing in the module that the device never runs: every function of the
 // linked module is reached from an export or the entry routine. libgcc
 // objects are kept or dropped whole, so their members count together.
-#include "Command.h"
-#include "ExportTable.h"
-#include "Reachability.h"
-#include "SmallLink.h"
+#include "formats/exporttable/ExportTable.h"
+#include "tests/image/Command.h"
+#include "tests/image/Reachability.h"
+#include "tests/image/SmallLink.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The resource directory reader on a small tree laid by hand into the test
 // image's spare .rdata bytes, then corrupted: loops, a fourth level, counts
 // and offsets past the section, data outside the file.
-#include "PeImage.h"
-#include "Resources.h"
-#include "TestImage.h"
+#include "formats/pe/PeImage.h"
+#include "formats/pe/Resources.h"
+#include "tests/image/TestImage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "SmallLink.h"
+#include "tests/image/SmallLink.h"
 
-#include "Command.h"
+#include "tests/image/Command.h"
 
 #include <cstdlib>
 #include <filesystem>

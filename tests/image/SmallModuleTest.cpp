@@ -1,15 +1,15 @@
 // The image writer on a small module linked for the test: a sound one whose
 // every table entry and relocation is known by hand, then the same module
 // broken one way at a time, each of which the writer must refuse by name.
-#include "ArmFrames.h"
-#include "Command.h"
-#include "ElfFile.h"
-#include "ExportTable.h"
-#include "Forwarder.h"
-#include "ImageError.h"
-#include "ImageWriter.h"
-#include "PeImage.h"
-#include "SmallLink.h"
+#include "formats/exporttable/ExportTable.h"
+#include "formats/pe/ArmFrames.h"
+#include "formats/pe/Forwarder.h"
+#include "formats/pe/PeImage.h"
+#include "tests/image/Command.h"
+#include "tests/image/SmallLink.h"
+#include "toolchain/imagewriter/ElfFile.h"
+#include "toolchain/imagewriter/ImageError.h"
+#include "toolchain/imagewriter/ImageWriter.h"
 
 #include <gtest/gtest.h>
 

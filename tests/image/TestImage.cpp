@@ -1,4 +1,4 @@
-#include "TestImage.h"
+#include "tests/image/TestImage.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
 // VELMARK.dll read by two independent PE readers, llvm-readobj and Python's
 // pefile, row for row against our own reader: a layout mistake shared by our
 // writer and our reader would show up here.
-#include "BuiltModule.h"
-#include "ArmFrames.h"
-#include "Command.h"
+#include "formats/pe/ArmFrames.h"
+#include "tests/image/BuiltModule.h"
+#include "tests/image/Command.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "banner/bannerFile.h"
+#include "module/banner/bannerFile.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 
-#include "bench/bitmapFiles.h"
+#include "tests/support/bitmapFiles.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "banner/bannerLayout.h"
+#include "module/banner/bannerLayout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "audio/captureLengths.h"
+#include "module/audio/captureLengths.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "audio/duplicateSamples.h"
+#include "module/audio/duplicateSamples.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Whether the language module's name fits the path buffer; the names
 // themselves are checked on the emulated device (tests/velmark/MuiNameTest).
-#include "language/languageModuleName.h"
+#include "module/language/languageModuleName.h"
 
 #include <gtest/gtest.h>
 

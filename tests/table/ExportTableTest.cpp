@@ -1,4 +1,4 @@
-#include "ExportTable.h"
+#include "formats/exporttable/ExportTable.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,12 @@
 // hold the banner pixel for pixel as predicted from the pictures given: the
 // banner file stretched over 800 x 407, or the host bitmap's halves at the
 // edges of a white field.
-#include "BannerPreview.h"
-#include "Subprocess.h"
+#include "tests/velmark/Subprocess.h"
+#include "velmark/lib/BannerPreview.h"
 
-#include "ExportTable.h"
-#include "bench/FakeDrawing.h"
-#include "bench/bitmapFiles.h"
+#include "emulator/FakeDrawing.h"
+#include "formats/exporttable/ExportTable.h"
+#include "tests/support/bitmapFiles.h"
 
 #include <gtest/gtest.h>
 #include <png.h>

@@ -3,11 +3,11 @@
 // benchmark times it), and an image whose 200,000 import
 // entries all point at one 200,000-character name. Each command must finish
 // within a memory limit of a small multiple of such a file.
-#include "ByteOrder.h"
-#include "PeImage.h"
-#include "Picture.h"
-#include "Subprocess.h"
-#include "TestImage.h"
+#include "formats/pe/ByteOrder.h"
+#include "formats/pe/PeImage.h"
+#include "tests/velmark/Subprocess.h"
+#include "tests/velmark/TestImage.h"
+#include "velmark/lib/Picture.h"
 
 #include <gtest/gtest.h>
 

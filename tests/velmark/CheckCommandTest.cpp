@@ -2,10 +2,10 @@
 // retargeted, foreign or VELMARK itself, ARMV4I ones included; names from a
 // file reach the terminal escaped; banner files that will not be drawn are
 // named with the reason; bitmap 284 comes straight from the application.
-#include "Picture.h"
-#include "Subprocess.h"
-#include "TestImage.h"
-#include "bench/bitmapFiles.h"
+#include "tests/support/bitmapFiles.h"
+#include "tests/velmark/Subprocess.h"
+#include "tests/velmark/TestImage.h"
+#include "velmark/lib/Picture.h"
 
 #include <gtest/gtest.h>
 

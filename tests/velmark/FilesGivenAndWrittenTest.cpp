@@ -1,8 +1,8 @@
 // The files the commands are given and write: outputs that are devices or
 // links or have long names, undo after an in-place retarget, empty names,
 // and export tables that are directories or empty.
-#include "Subprocess.h"
-#include "TestImage.h"
+#include "tests/velmark/Subprocess.h"
+#include "tests/velmark/TestImage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,15 @@
 // `velmark inspect` on the image the build made, and on copies of it with
 // one deliberate fault each: every fault must be named.
-#include "Subprocess.h"
-#include "TestImage.h"
-#include "VelmarkImageCheck.h"
-#include "ArmFrames.h"
-#include "ExceptionTableReport.h"
+#include "formats/pe/ArmFrames.h"
+#include "tests/velmark/Subprocess.h"
+#include "tests/velmark/TestImage.h"
+#include "toolchain/imagecheck/ExceptionTableReport.h"
+#include "toolchain/imagecheck/VelmarkImageCheck.h"
 
-#include "ByteOrder.h"
-#include "ExportTable.h"
-#include "PeFormat.h"
-#include "PeImage.h"
+#include "formats/exporttable/ExportTable.h"
+#include "formats/pe/ByteOrder.h"
+#include "formats/pe/PeFormat.h"
+#include "formats/pe/PeImage.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 
 namespace {
 
-using namespace velmark::cli;
+using namespace velmark::imagecheck;
 using namespace velmark::testing;
 
 const velmark::ExportTable& table() {
@@ -37,7 +37,7 @@ protected:
     pe::Image image = pe::readImage(bytes);
 
     uint32_t exportAddressOffset(uint16_t ordinal) const {
-        uint32_t functions = image.read32(image.directories[pe::format::kDirExport].rva + pe::format::kEdAddressOfFunctions);
+        uint32_t functions = image.read32(image.directories[pe::kDirExport].rva + pe::format::kEdAddressOfFunctions);
         return image.fileOffsetAt(functions + 4 * (ordinal - image.ordinalBase), 4);
     }
     uint32_t exportRva(uint16_t ordinal) const { return image.exportAddresses[ordinal - image.ordinalBase]; }
@@ -85,7 +85,7 @@ TEST_F(InspectImage, NamesImportAndNameTableFaults) {
     const pe::ImportedLibrary& coredll = image.imports[0];
     put32(image.fileOffsetAt(coredll.lookupTableRva, 4), 0x80000000u | 554);
     // "SystemStarted" -> "SystemStartee": the sorted order breaks and the row goes missing.
-    const uint32_t names = image.read32(image.directories[pe::format::kDirExport].rva + pe::format::kEdAddressOfNames);
+    const uint32_t names = image.read32(image.directories[pe::kDirExport].rva + pe::format::kEdAddressOfNames);
     for (size_t i = 0; i < image.namedExports.size(); ++i) {
         if (image.namedExports[i].name != "SystemStarted") continue;
         uint32_t at = image.fileOffsetAt(image.read32(names + 4 * uint32_t(i)), 14);
@@ -143,7 +143,7 @@ TEST_F(InspectImage, ChecksTheExceptionTable) {
     put32(first, second);
     EXPECT_TRUE(contains(problems(), "entry 1 (0x")) << problems();
     EXPECT_TRUE(contains(problems(), "out of order")) << problems();
-    put32(first, image.imageBase + image.directories[pe::format::kDirExport].rva);
+    put32(first, image.imageBase + image.directories[pe::kDirExport].rva);
     EXPECT_TRUE(contains(problems(), "does not lie inside an executable section")) << problems();
 }
 

@@ -1,8 +1,8 @@
 // `velmark mui-name` on the worked examples of the name rule, and the cases
 // where the module loads no language module at all: the real VELMARK.dll
 // chooses on the emulated device.
-#include "MuiName.h"
-#include "Subprocess.h"
+#include "tests/velmark/Subprocess.h"
+#include "velmark/lib/MuiName.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // velmark mui on the rules that are easy to get wrong (string-block ids,
 // template alignment, the offsets rule, PO errors) and on a real-sized
 // application whose module must read back cleanly in llvm-readobj and pefile.
-#include "MuiCatalog.h"
-#include "ResourceFormats.h"
-#include "Resources.h"
-#include "Subprocess.h"
-#include "bench/SampleApplication.h"
+#include "formats/pe/Resources.h"
+#include "formats/resources/ResourceFormats.h"
+#include "tests/support/SampleApplication.h"
+#include "tests/velmark/Subprocess.h"
+#include "velmark/lib/MuiCatalog.h"
 
 #include <gtest/gtest.h>
 

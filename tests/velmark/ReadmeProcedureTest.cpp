@@ -2,10 +2,10 @@
 // section "From a fresh PC to a running device", in order, in a folder
 // holding an ARMV4I application with a bitmap 284 and a banner file. The
 // build block is left out: this test runs inside the build it makes.
-#include "PeImage.h"
-#include "Subprocess.h"
-#include "TestImage.h"
-#include "bench/bitmapFiles.h"
+#include "formats/pe/PeImage.h"
+#include "tests/support/bitmapFiles.h"
+#include "tests/velmark/Subprocess.h"
+#include "tests/velmark/TestImage.h"
 
 #include <gtest/gtest.h>
 
@@ -46,14 +46,8 @@ std::vector<std::string> shellBlocks(const std::string& markdown, const std::str
     return blocks;
 }
 
-TEST(ReadmeProcedure, EveryStepOnThePcRunsAsWritten) {
-    const std::string readme = readText(README_PATH);
-    std::vector<std::string> blocks = shellBlocks(readme, "### From a fresh PC to a running device");
-    ASSERT_GE(blocks.size(), 5u);
-    ASSERT_NE(blocks.front().find("scripts/build"), std::string::npos) << blocks.front();
-    blocks.erase(blocks.begin());
-
-    ScratchDir dir;
+// A folder holding an ARMV4I application with a bitmap 284 and its banner file.
+void writeApplication(const ScratchDir& dir) {
     BitmapFileShape bitmap;
     bitmap.width = 40;
     bitmap.height = 20;
@@ -63,11 +57,18 @@ TEST(ReadmeProcedure, EveryStepOnThePcRunsAsWritten) {
     plan.bitmap284.assign(bitmapFile.begin() + 14, bitmapFile.end());
     writeBytes(dir.path("app.exe"), buildTestImage(plan));
     writeBytes(dir.path("app.bmp"), bitmapFile);
+}
 
-    const std::string commandDir = std::filesystem::path(VELMARK_COMMAND).parent_path().string();
+// Runs each block in `dir` with `commandDir` first on the PATH, under
+// `wrapper` (a command that runs the rest of its arguments).
+void runBlocks(const std::vector<std::string>& blocks, const ScratchDir& dir, const std::string& commandDir,
+               const std::vector<std::string>& wrapper, const std::string& readme) {
     for (const std::string& block : blocks) {
-        RunResult r = runProgram({"/bin/sh", "-ec", "cd \"$0\" && PATH=\"$1:$PATH\" && " + block, dir.path(""),
-                                  commandDir});
+        std::vector<std::string> argv = wrapper;
+        for (const std::string& arg : {std::string("/bin/sh"), std::string("-ec"),
+                                       "cd \"$0\" && PATH=\"$1:$PATH\" && " + block, dir.path(""), commandDir})
+            argv.push_back(arg);
+        RunResult r = runProgram(argv);
         EXPECT_EQ(r.exitCode, 0) << block << r.out << r.err;
         if (block.find("mui-name") != std::string::npos) {
             EXPECT_NE(readme.find("prints `" + r.out.substr(0, r.out.size() - 1) + "`"), std::string::npos) << r.out;
@@ -75,6 +76,49 @@ TEST(ReadmeProcedure, EveryStepOnThePcRunsAsWritten) {
     }
     EXPECT_EQ(pe::readImageFile(dir.path("retargeted/app.exe")).imports[0].dllName, "VELMARK.dll");
     EXPECT_TRUE(fileExists(dir.path("banner.png")));
+}
+
+std::vector<std::string> procedureBlocks(const std::string& readme) {
+    std::vector<std::string> blocks = shellBlocks(readme, "### From a fresh PC to a running device");
+    EXPECT_GE(blocks.size(), 5u);
+    EXPECT_NE(blocks.front().find("scripts/build"), std::string::npos) << blocks.front();
+    blocks.erase(blocks.begin());
+    return blocks;
+}
+
+TEST(ReadmeProcedure, EveryStepOnThePcRunsAsWritten) {
+    const std::string readme = readText(README_PATH);
+    ScratchDir dir;
+    writeApplication(dir);
+    runBlocks(procedureBlocks(readme), dir, std::filesystem::path(VELMARK_COMMAND).parent_path().string(), {},
+              readme);
+}
+
+// Installed into a prefix that is then moved, and run with the build tree
+// hidden (an empty folder mounted over it in a private mount namespace): the
+// procedure and every other subcommand still work.
+TEST(ReadmeProcedure, InstalledCommandNeedsNoBuildTree) {
+    const std::vector<std::string> hidden = {"unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+                                             "mount --bind \"$1\" \"$2\" && shift 2 && exec \"$@\"", "hide"};
+    ScratchDir dir;
+    std::filesystem::create_directory(dir.path("empty"));
+    std::vector<std::string> hide = hidden;
+    hide.push_back(dir.path("empty"));
+    hide.push_back(BUILD_TREE);
+    std::vector<std::string> probe = hide;
+    probe.push_back("true");
+    if (runProgram(probe).exitCode != 0) GTEST_SKIP() << "no private mount namespace here to hide the build tree in";
+
+    RunResult installed = runProgram({CMAKE_PROGRAM, "--install", BUILD_TREE, "--prefix", dir.path("prefix")});
+    ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
+    std::filesystem::rename(dir.path("prefix"), dir.path("moved"));
+    const std::string readme = readText(README_PATH);
+    writeApplication(dir);
+    std::vector<std::string> blocks = procedureBlocks(readme);
+    blocks.push_back("velmark --version && velmark inspect moved/share/velmark/VELMARK.dll\n"
+                     "velmark mui extract app.exe -o app.pot && velmark mui build app.exe app.pot --syslang 407\n"
+                     "velmark mui check app.exe app.exe.0407.mui || test $? -eq 1\n");
+    runBlocks(blocks, dir, dir.path("moved/bin"), hide, readme);
 }
 
 }  // namespace

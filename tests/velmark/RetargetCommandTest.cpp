@@ -1,10 +1,10 @@
 // `velmark retarget` as a user runs it: which files it writes and never
 // touches, its exit statuses and messages, and that its output reads
 // cleanly in llvm-readobj and pefile, which share no code with ours.
-#include "Subprocess.h"
-#include "TestImage.h"
+#include "tests/velmark/Subprocess.h"
+#include "tests/velmark/TestImage.h"
 
-#include "PeImage.h"
+#include "formats/pe/PeImage.h"
 
 #include <gtest/gtest.h>
 

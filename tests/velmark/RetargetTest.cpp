@@ -1,12 +1,12 @@
 // The rewrite itself, on application images built here: what changes, what
 // is refused and why, and that undoing restores the original exactly.
-#include "Retarget.h"
-#include "TestImage.h"
+#include "tests/velmark/TestImage.h"
+#include "velmark/lib/Retarget.h"
 
-#include "ByteOrder.h"
-#include "ExportTable.h"
-#include "ImageOffsets.h"
-#include "PeImage.h"
+#include "formats/exporttable/ExportTable.h"
+#include "formats/pe/ByteOrder.h"
+#include "formats/pe/PeImage.h"
+#include "velmark/lib/ImageOffsets.h"
 
 #include <gtest/gtest.h>
 

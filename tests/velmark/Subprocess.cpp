@@ -1,4 +1,4 @@
-#include "Subprocess.h"
+#include "tests/velmark/Subprocess.h"
 
 #include <cstdlib>
 #include <fcntl.h>

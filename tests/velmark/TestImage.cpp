@@ -1,10 +1,10 @@
-#include "TestImage.h"
+#include "tests/velmark/TestImage.h"
 
-#include "Align.h"
-#include "ByteOrder.h"
-#include "ImageOffsets.h"
-#include "PeImage.h"
-#include "ResourceImage.h"
+#include "formats/common/Align.h"
+#include "formats/pe/ByteOrder.h"
+#include "formats/pe/PeImage.h"
+#include "tests/support/ResourceImage.h"
+#include "velmark/lib/ImageOffsets.h"
 
 #include <cstring>
 

@@ -1,0 +1,127 @@
+#include "velmark/lib/MuiModuleBuilder.h"
+
+#include "formats/common/Align.h"
+#include "formats/common/Hex.h"
+#include "formats/resources/ImageFile.h"
+#include "formats/resources/ResourceDirectory.h"
+#include "velmark/lib/Failure.h"
+
+#include <algorithm>
+
+namespace velmark::cli {
+namespace {
+
+using velmark::hex;
+
+bool sameResource(const pe::Resource& a, const pe::Resource& b) {
+    return mui::sameResourceName(a.type, b.type) && mui::sameResourceName(a.name, b.name);
+}
+
+}  // namespace
+
+LanguageModule buildLanguageModule(const pe::Image& host, const ApplicationResources& app,
+                                   const Translations& translations, uint16_t language, const std::string& hostPath) {
+    if (app.leaves.empty()) throw Failure(hostPath + ": has no resources to translate");
+    const pe::DataDirectory& dir = host.directories[pe::kDirResource];
+    const pe::Section* section = host.sectionAt(dir.rva);
+    if (!section || section->virtualAddress % mui::kPage)
+        throw Failure(hostPath + ": the resource directory does not lie in a page-aligned section");
+    const uint32_t base = section->virtualAddress;
+    const uint32_t hostSize = section->span();
+    const uint32_t backed = section->fileBackedSize();
+
+    // The host's section as it lies in memory: file bytes, then zeros.
+    std::vector<uint8_t> bytes(host.file.begin() + section->rawOffset, host.file.begin() + section->rawOffset + backed);
+    bytes.resize(hostSize);
+    std::vector<uint32_t> starts;
+    for (const pe::Resource& r : app.leaves) {
+        if (r.dataRva < base || uint64_t(r.dataRva) + r.size > uint64_t(base) + hostSize)
+            throw Failure(hostPath + ": resource " + pe::describe(r.type) + "/" + pe::describe(r.name) +
+                               " lies outside the resource section " + section->name +
+                               ", so the module cannot keep it at its offset");
+        starts.push_back(r.dataRva);
+    }
+    std::sort(starts.begin(), starts.end());
+
+    LanguageModule result;
+    std::vector<pe::Resource> leaves;
+    std::vector<uint8_t> appended;  // after the host's section
+    const uint32_t appendRva = base + velmark::alignUp(hostSize, 4);
+    auto append = [&](pe::Resource leaf, const std::vector<uint8_t>& data) {
+        leaf.dataRva = appendRva + uint32_t(appended.size());
+        leaf.size = uint32_t(data.size());
+        leaf.language = language;
+        appended.insert(appended.end(), data.begin(), data.end());
+        while (appended.size() % 4) appended.push_back(0);
+        leaves.push_back(leaf);
+    };
+
+    // String tables: translations only; an untranslated string stays empty so
+    // that LoadStringW fails in the module and falls back to the host.
+    for (const pe::Resource& r : app.leaves) {
+        if (!r.type.isId() || r.type.id != mui::kRtString) continue;
+        if (std::any_of(leaves.begin(), leaves.end(), [&](const pe::Resource& l) { return sameResource(l, r); })) continue;
+        mui::StringBlock block(mui::kStringsPerBlock);
+        for (uint32_t i = 0; i < mui::kStringsPerBlock; ++i) {
+            uint32_t id = mui::firstStringOf(r.name.id) + i;
+            if (!app.strings.count(id)) continue;
+            ++result.strings;
+            auto it = translations.find(stringContext(id));
+            if (it == translations.end()) continue;
+            block[i] = it->second;
+            ++result.stringsTranslated;
+        }
+        append(r, mui::writeStringBlock(block));
+    }
+    for (const auto& [r, menu] : app.menus) {
+        std::vector<uint8_t> translated = mui::writeMenu(translateMenu(*r, menu, translations));
+        result.menusTranslated += translated != mui::writeMenu(menu);
+        append(*r, translated);
+    }
+    // Dialogs in place, at the host's RVAs.
+    for (const auto& [r, dialog] : app.dialogs) {
+        std::vector<uint8_t> translated = mui::writeDialog(translateDialog(*r, dialog, translations));
+        pe::Resource leaf = *r;
+        leaf.language = language;
+        if (translated != mui::writeDialog(dialog)) {
+            auto next = std::upper_bound(starts.begin(), starts.end(), r->dataRva);
+            uint32_t room = (next == starts.end() ? base + hostSize : *next) - r->dataRva;
+            if (translated.size() > room)
+                throw Failure(hostPath + ": translated dialog " + pe::describe(r->name) + " needs " +
+                                   std::to_string(translated.size()) + " bytes, but its place at RVA " +
+                                   hex(r->dataRva) + " has room for " + std::to_string(room) +
+                                   " (the host's template is " + std::to_string(r->size) +
+                                   " bytes); shorten its texts");
+            std::copy(translated.begin(), translated.end(), bytes.begin() + (r->dataRva - base));
+            leaf.size = uint32_t(translated.size());
+            ++result.dialogsTranslated;
+        }
+        leaves.push_back(leaf);
+    }
+    // Everything else keeps the host's bytes at the host's RVA (first
+    // language of each resource).
+    for (const pe::Resource& r : app.leaves) {
+        if (std::any_of(leaves.begin(), leaves.end(), [&](const pe::Resource& l) { return sameResource(l, r); })) continue;
+        pe::Resource leaf = r;
+        leaf.language = language;
+        leaves.push_back(leaf);
+    }
+
+    std::vector<uint8_t> directory = mui::writeResourceDirectory(leaves);
+    uint32_t directoryRva = appendRva + uint32_t(appended.size());
+    bytes.resize(appendRva - base);
+    bytes.insert(bytes.end(), appended.begin(), appended.end());
+    bytes.insert(bytes.end(), directory.begin(), directory.end());
+
+    mui::ImageContents contents;
+    if (base > mui::kPage)
+        contents.sections.push_back({".bss", mui::kPage, base - mui::kPage,
+                                 pe::kSectionUninitializedData | pe::kSectionRead, {}});
+    uint32_t size = uint32_t(bytes.size());
+    contents.sections.push_back({".rsrc", base, size, pe::kSectionInitializedData | pe::kSectionRead, std::move(bytes)});
+    contents.directories[pe::kDirResource] = {directoryRva, uint32_t(directory.size())};
+    result.file = mui::writeImageFile(contents);
+    return result;
+}
+
+}  // namespace velmark::cli

@@ -1,0 +1,34 @@
+// Builds a language module: a resource-only Windows CE ARM DLL holding an
+// application's string tables, menus and dialogs in another language.
+//
+// The offsets rule: the application may find a resource in the host
+// executable (FindResourceW is not redirected) and hand that handle to the
+// language module's LoadResource, which yields the module's base plus the
+// host's data RVA. So the module keeps the host's resource section at the
+// host's RVAs, byte for byte, with translated dialogs written in place.
+// String tables and menus, which the platform finds through the module's own
+// directory, go after it, followed by that directory. The RVAs below the
+// host's resources are covered by one uninitialised section: no file bytes,
+// zero pages when mapped, and the module's resources keep their RVAs.
+#pragma once
+
+#include "velmark/lib/MuiCatalog.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmark::cli {
+
+struct LanguageModule {
+    std::vector<uint8_t> file;
+    size_t stringsTranslated = 0, strings = 0;
+    size_t menusTranslated = 0, dialogsTranslated = 0;
+};
+
+// Throws Failure naming the host (`hostPath`) and the resource when the
+// module cannot be made: e.g. a translated dialog larger than its room.
+LanguageModule buildLanguageModule(const pe::Image& host, const ApplicationResources& app,
+                                   const Translations& translations, uint16_t language, const std::string& hostPath);
+
+}  // namespace velmark::cli
