@@ -31,16 +31,17 @@ int main(int argc, char** argv) {
     for (const Command& command : commands) {
         if (!command.parser->parsed()) continue;
         const std::string prefix = "velmark " + command.parser->get_name() + ": ";
+        auto report = [&](const auto& e, int exitCode) {
+            std::cerr << prefix << e.what() << "\n";
+            for (const std::string& detail : e.details()) std::cerr << "  " << detail << "\n";
+            return exitCode;
+        };
         try {
             return command.run();
         } catch (const CommandError& e) {
-            std::cerr << prefix << e.what() << "\n";
-            for (const std::string& detail : e.details()) std::cerr << "  " << detail << "\n";
-            return e.exitCode();
+            return report(e, e.exitCode());
         } catch (const Failure& e) {
-            std::cerr << prefix << e.what() << "\n";
-            for (const std::string& detail : e.details()) std::cerr << "  " << detail << "\n";
-            return exitCodeOf(e.kind());
+            return report(e, exitCodeOf(e.kind()));
         } catch (const std::bad_alloc&) {
             std::cerr << prefix << (command.subject && !command.subject->empty() ? *command.subject + ": " : "")
                       << "not enough memory to finish\n";
