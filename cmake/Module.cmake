@@ -98,3 +98,5 @@ add_library(module_rules STATIC
     ${CMAKE_SOURCE_DIR}/banner/bannerFile.cpp
     ${CMAKE_SOURCE_DIR}/audio/duplicateSamples.cpp)
 target_include_directories(module_rules PUBLIC ${CMAKE_SOURCE_DIR})
+# As in the module, byte records are read a halfword or a word at a time.
+target_compile_options(module_rules PRIVATE -fno-strict-aliasing)

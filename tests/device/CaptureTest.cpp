@@ -288,7 +288,9 @@ TEST_P(CaptureDoubling, MatchesTheByteStepsExactly) {
 std::vector<Doubling> everyAlignment() {
     std::vector<Doubling> cases;
     for (uint32_t misalign = 0; misalign < 4; ++misalign)
-        for (uint32_t n : {0u, 1u, 2u, 3u, 4u, 6u, 8u, 11u, 16u, 18u, 30u, 34u, 158u, 159u, 160u}) cases.push_back({misalign, n});
+        // 20 and 36: one and two steps of eight frames, the least counts that take them.
+        for (uint32_t n : {0u, 1u, 2u, 3u, 4u, 6u, 8u, 11u, 16u, 18u, 20u, 30u, 34u, 36u, 158u, 159u, 160u})
+            cases.push_back({misalign, n});
     return cases;
 }
 
