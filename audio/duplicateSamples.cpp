@@ -43,6 +43,13 @@ namespace {
 #endif
 #define LOAD_FOUR "ldmdb %[i]!, {r4, r6, r8, r10}\n\t"
 #define LOAD_FOUR_AND_NEXT "sub %[i], %[i], #16\n\tldmia %[i], {r4, r6, r8, r10, r12}\n\t"
+// A shape's two steps, as assembly text (`second` from an output register,
+// the input word and the next word; `first` in place), over the four words:
+// every second output word while all input words still stand, then the
+// first ones. r12 is the steps' scratch register.
+#define FOUR_WORDS(second, first)                                                                 \
+    second("r11", "r10", "r12") second("r9", "r8", "r10") second("r7", "r6", "r8") second("r5", "r4", "r6") \
+        first("r10") first("r8") first("r6") first("r4")
 
 template <typename Shape>
 void spreadFourByWords(const uint32_t*& in, uint32_t*& out) {
@@ -60,16 +67,10 @@ void spreadFourByWords(const uint32_t*& in, uint32_t*& out) {
 struct StartsAWord {
     static uint32_t first(uint32_t w) { return w << 16 | (w & 0xFFFF); }
     static uint32_t second(uint32_t w, uint32_t) { return w >> 16 | (w >> 16) << 16; }
+#define STARTS_A_WORD_SECOND(out, w, next) "mov " out ", " w ", lsr #16\n\t orr " out ", " out ", " out ", lsl #16\n\t"
+#define STARTS_A_WORD_FIRST(w) "mov " w ", " w ", lsl #16\n\t orr " w ", " w ", " w ", lsr #16\n\t"
     static void four(const uint32_t*& in, uint32_t*& out) {
-        SPREAD_FOUR(StartsAWord, in, out, LOAD_FOUR,
-                    "mov r11, r10, lsr #16\n\t orr r11, r11, r11, lsl #16\n\t"
-                    "mov r10, r10, lsl #16\n\t orr r10, r10, r10, lsr #16\n\t"
-                    "mov r9, r8, lsr #16\n\t orr r9, r9, r9, lsl #16\n\t"
-                    "mov r8, r8, lsl #16\n\t orr r8, r8, r8, lsr #16\n\t"
-                    "mov r7, r6, lsr #16\n\t orr r7, r7, r7, lsl #16\n\t"
-                    "mov r6, r6, lsl #16\n\t orr r6, r6, r6, lsr #16\n\t"
-                    "mov r5, r4, lsr #16\n\t orr r5, r5, r5, lsl #16\n\t"
-                    "mov r4, r4, lsl #16\n\t orr r4, r4, r4, lsr #16\n\t");
+        SPREAD_FOUR(StartsAWord, in, out, LOAD_FOUR, FOUR_WORDS(STARTS_A_WORD_SECOND, STARTS_A_WORD_FIRST));
     }
 };
 
@@ -84,20 +85,12 @@ struct OneByteIn {
     static constexpr uint32_t kOffset = 1;
     static uint32_t first(uint32_t w) { return (w & 0x00FFFFFF) | (w & 0x0000FF00) << 16; }
     static uint32_t second(uint32_t w, uint32_t next) { return (w & 0xFF000000) | w >> 16 | (next & 0xFF) << 16; }
+#define ONE_BYTE_IN_SECOND(out, w, next) \
+    "and " out ", " w ", #0xFF000000\n\t orr " out ", " out ", " w ", lsr #16\n\t" \
+    "and r12, " next ", #0xFF\n\t orr " out ", " out ", r12, lsl #16\n\t"
+#define ONE_BYTE_IN_FIRST(w) "and r12, " w ", #0xFF00\n\t bic " w ", " w ", #0xFF000000\n\t orr " w ", " w ", r12, lsl #16\n\t"
     static void four(const uint32_t*& in, uint32_t*& out) {
-        SPREAD_FOUR(OneByteIn, in, out, LOAD_FOUR_AND_NEXT,
-                    "and r11, r10, #0xFF000000\n\t orr r11, r11, r10, lsr #16\n\t"
-                    "and r12, r12, #0xFF\n\t orr r11, r11, r12, lsl #16\n\t"
-                    "and r9, r8, #0xFF000000\n\t orr r9, r9, r8, lsr #16\n\t"
-                    "and r12, r10, #0xFF\n\t orr r9, r9, r12, lsl #16\n\t"
-                    "and r7, r6, #0xFF000000\n\t orr r7, r7, r6, lsr #16\n\t"
-                    "and r12, r8, #0xFF\n\t orr r7, r7, r12, lsl #16\n\t"
-                    "and r5, r4, #0xFF000000\n\t orr r5, r5, r4, lsr #16\n\t"
-                    "and r12, r6, #0xFF\n\t orr r5, r5, r12, lsl #16\n\t"
-                    "and r12, r10, #0xFF00\n\t bic r10, r10, #0xFF000000\n\t orr r10, r10, r12, lsl #16\n\t"
-                    "and r12, r8, #0xFF00\n\t bic r8, r8, #0xFF000000\n\t orr r8, r8, r12, lsl #16\n\t"
-                    "and r12, r6, #0xFF00\n\t bic r6, r6, #0xFF000000\n\t orr r6, r6, r12, lsl #16\n\t"
-                    "and r12, r4, #0xFF00\n\t bic r4, r4, #0xFF000000\n\t orr r4, r4, r12, lsl #16\n\t");
+        SPREAD_FOUR(OneByteIn, in, out, LOAD_FOUR_AND_NEXT, FOUR_WORDS(ONE_BYTE_IN_SECOND, ONE_BYTE_IN_FIRST));
     }
     // Output bytes 0 to 2 are frame 0 and its low byte again; output word 0
     // is frame 0's high byte, frame 1 (bytes 2 and 3) and byte 2 again.
@@ -114,12 +107,10 @@ struct TwoBytesIn {
     static constexpr uint32_t kOffset = 2;
     static uint32_t first(uint32_t w) { return w; }
     static uint32_t second(uint32_t w, uint32_t next) { return w >> 16 | next << 16; }
+#define TWO_BYTES_IN_SECOND(out, w, next) "mov " out ", " next ", lsl #16\n\t orr " out ", " out ", " w ", lsr #16\n\t"
+#define TWO_BYTES_IN_FIRST(w) ""
     static void four(const uint32_t*& in, uint32_t*& out) {
-        SPREAD_FOUR(TwoBytesIn, in, out, LOAD_FOUR_AND_NEXT,
-                    "mov r11, r12, lsl #16\n\t orr r11, r11, r10, lsr #16\n\t"
-                    "mov r9, r10, lsl #16\n\t orr r9, r9, r8, lsr #16\n\t"
-                    "mov r7, r8, lsl #16\n\t orr r7, r7, r6, lsr #16\n\t"
-                    "mov r5, r6, lsl #16\n\t orr r5, r5, r4, lsr #16\n\t");
+        SPREAD_FOUR(TwoBytesIn, in, out, LOAD_FOUR_AND_NEXT, FOUR_WORDS(TWO_BYTES_IN_SECOND, TWO_BYTES_IN_FIRST));
     }
     // Output bytes 0 and 1 are frame 0 as it stands; output word 0 is frames 0 and 1.
     static void head(uint8_t* buffer, uint32_t* words) {
@@ -133,20 +124,12 @@ struct ThreeBytesIn {
     static constexpr uint32_t kOffset = 3;
     static uint32_t first(uint32_t w) { return (w & 0xFFFFFF00) | (w & 0x00FF0000) >> 16; }
     static uint32_t second(uint32_t w, uint32_t next) { return (next & 0xFF) | next << 16 | (w & 0xFF000000) >> 16; }
+#define THREE_BYTES_IN_SECOND(out, w, next) \
+    "and " out ", " next ", #0xFF\n\t orr " out ", " out ", " next ", lsl #16\n\t" \
+    "and r12, " w ", #0xFF000000\n\t orr " out ", " out ", r12, lsr #16\n\t"
+#define THREE_BYTES_IN_FIRST(w) "and r12, " w ", #0xFF0000\n\t bic " w ", " w ", #0xFF\n\t orr " w ", " w ", r12, lsr #16\n\t"
     static void four(const uint32_t*& in, uint32_t*& out) {
-        SPREAD_FOUR(ThreeBytesIn, in, out, LOAD_FOUR_AND_NEXT,
-                    "and r11, r12, #0xFF\n\t orr r11, r11, r12, lsl #16\n\t"
-                    "and r12, r10, #0xFF000000\n\t orr r11, r11, r12, lsr #16\n\t"
-                    "and r9, r10, #0xFF\n\t orr r9, r9, r10, lsl #16\n\t"
-                    "and r12, r8, #0xFF000000\n\t orr r9, r9, r12, lsr #16\n\t"
-                    "and r7, r8, #0xFF\n\t orr r7, r7, r8, lsl #16\n\t"
-                    "and r12, r6, #0xFF000000\n\t orr r7, r7, r12, lsr #16\n\t"
-                    "and r5, r6, #0xFF\n\t orr r5, r5, r6, lsl #16\n\t"
-                    "and r12, r4, #0xFF000000\n\t orr r5, r5, r12, lsr #16\n\t"
-                    "and r12, r10, #0xFF0000\n\t bic r10, r10, #0xFF\n\t orr r10, r10, r12, lsr #16\n\t"
-                    "and r12, r8, #0xFF0000\n\t bic r8, r8, #0xFF\n\t orr r8, r8, r12, lsr #16\n\t"
-                    "and r12, r6, #0xFF0000\n\t bic r6, r6, #0xFF\n\t orr r6, r6, r12, lsr #16\n\t"
-                    "and r12, r4, #0xFF0000\n\t bic r4, r4, #0xFF\n\t orr r4, r4, r12, lsr #16\n\t");
+        SPREAD_FOUR(ThreeBytesIn, in, out, LOAD_FOUR_AND_NEXT, FOUR_WORDS(THREE_BYTES_IN_SECOND, THREE_BYTES_IN_FIRST));
     }
     // Output byte 0 is byte 0 as it stands; output word 0 is frame 0's high
     // byte (byte 1), byte 0, byte 1 again and byte 2.
