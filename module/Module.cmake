@@ -102,3 +102,5 @@ add_library(module_rules STATIC
     ${CMAKE_SOURCE_DIR}/module/banner/bannerLayout.cpp
     ${CMAKE_SOURCE_DIR}/module/banner/bannerFile.cpp
     ${CMAKE_SOURCE_DIR}/module/audio/duplicateSamples.cpp)
+# As in the module, byte records are read a halfword or a word at a time.
+target_compile_options(module_rules PRIVATE -fno-strict-aliasing)

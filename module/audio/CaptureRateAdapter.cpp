@@ -18,25 +18,54 @@ constexpr UINT WIM_DATA = 0x3C0;
 constexpr DWORD CALLBACK_FUNCTION = 0x00030000;
 constexpr MMRESULT MMSYSERR_ALLOCATED = 4;
 
-// Records the length the device may fill; the header may lie at any address.
-void announceDeviceLength(void* header, uint32_t (*announced)(uint32_t)) {
-    uint8_t* length = byteOffset(header, kBufferLengthOffset);
-    writeLe32(length, announced(readLe32(length)));
+// Header fields a word at a time where the header is word-aligned, as an
+// application's headers are; a byte at a time anywhere else.
+struct AlignedFields {
+    static uint32_t read(const uint8_t* at) { return readAlignedLe32(at); }
+    static void write(uint8_t* at, uint32_t value) { writeAlignedLe32(at, value); }
+};
+
+struct AnyFields {
+    static uint32_t read(const uint8_t* at) { return readLe32(at); }
+    static void write(uint8_t* at, uint32_t value) { writeLe32(at, value); }
+};
+
+bool isWordAligned(const void* record) { return reinterpret_cast<uintptr_t>(record) % 4 == 0; }
+
+template <typename Fields>
+void announceDeviceLengthIn(uint8_t* header, uint32_t (*announced)(uint32_t)) {
+    uint8_t* length = header + kBufferLengthOffset;
+    Fields::write(length, announced(Fields::read(length)));
+}
+
+// Records the length the device may fill; a null header (word-aligned too)
+// is left to the platform to refuse.
+inline void announceDeviceLength(void* header, uint32_t (*announced)(uint32_t)) {
+    uint8_t* bytes = static_cast<uint8_t*>(header);
+    if (!isWordAligned(header)) announceDeviceLengthIn<AnyFields>(bytes, announced);
+    else if (header) announceDeviceLengthIn<AlignedFields>(bytes, announced);
+}
+
+// Trusts the device to have filled no more than it was announced: what
+// lies beyond is not doubled.
+template <typename Fields>
+void deliverDoubled(uint8_t* header) {
+    uint32_t announced = Fields::read(header + kBufferLengthOffset);
+    if (announced > kDeviceBufferBytes) announced = kDeviceBufferBytes;
+    uint32_t recorded = Fields::read(header + kBytesRecordedOffset);
+    if (recorded > announced) recorded = announced;
+    duplicateSamples(reinterpret_cast<uint8_t*>(Fields::read(header + kDataOffset)), recorded);
+    Fields::write(header + kBufferLengthOffset, 2 * announced);
+    Fields::write(header + kBytesRecordedOffset, 2 * recorded);
 }
 
 // The platform calls this on its own thread; it touches nothing but the
-// header it is handed and that header's buffer. It trusts the device to
-// have filled no more than it was announced: what lies beyond is not doubled.
+// header it is handed and that header's buffer.
 void captureCallback(HWAVEIN, UINT message, DWORD, DWORD headerAddress, DWORD) {
-    if (message != WIM_DATA || headerAddress == 0) return;
+    if (message != WIM_DATA) return;
     uint8_t* header = reinterpret_cast<uint8_t*>(headerAddress);
-    uint32_t announced = readLe32(header + kBufferLengthOffset);
-    if (announced > kDeviceBufferBytes) announced = kDeviceBufferBytes;
-    uint32_t recorded = readLe32(header + kBytesRecordedOffset);
-    if (recorded > announced) recorded = announced;
-    duplicateSamples(reinterpret_cast<uint8_t*>(readLe32(header + kDataOffset)), recorded);
-    writeLe32(header + kBufferLengthOffset, 2 * announced);
-    writeLe32(header + kBytesRecordedOffset, 2 * recorded);
+    if (!isWordAligned(header)) deliverDoubled<AnyFields>(header);
+    else if (header) deliverDoubled<AlignedFields>(header);
 }
 
 }  // namespace
@@ -59,11 +88,11 @@ extern "C" MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, void* format, DWO
 }
 
 extern "C" MMRESULT waveInPrepareHeader(HWAVEIN device, void* header, UINT headerSize) {
-    if (header) announceDeviceLength(header, lengthAnnouncedOnPrepare);
+    announceDeviceLength(header, lengthAnnouncedOnPrepare);
     return coredll::waveInPrepareHeader(device, header, headerSize);
 }
 
 extern "C" MMRESULT waveInAddBuffer(HWAVEIN device, void* header, UINT headerSize) {
-    if (header) announceDeviceLength(header, lengthAnnouncedOnAdd);
+    announceDeviceLength(header, lengthAnnouncedOnAdd);
     return coredll::waveInAddBuffer(device, header, headerSize);
 }

@@ -9,5 +9,7 @@ void duplicateSamples(uint8_t* buffer, uint32_t recorded);
 
 // The same result by the plain byte steps, last frame first; the
 // definition of the transformation, odd counts included (N = 3 turns
-// b0 b1 b2 into b0 b1 b1 b1 b1 b1).
-void duplicateSamplesByteByByte(uint8_t* buffer, uint32_t recorded);
+// b0 b1 b2 into b0 b1 b1 b1 b1 b1). With `lowest`, only the steps for the
+// input bytes from `lowest` on (an even distance below recorded - 2): the
+// output from byte 2 × `lowest` on.
+void duplicateSamplesByteByByte(uint8_t* buffer, uint32_t recorded, uint32_t lowest = 0);

@@ -17,6 +17,11 @@ inline void writeLe32(void* at, uint32_t value) {
     b[3] = uint8_t(value >> 24);
 }
 
+// A word at a time, for a record known to be word-aligned: the processor is
+// little-endian.
+inline uint32_t readAlignedLe32(const void* at) { return *static_cast<const uint32_t*>(at); }
+inline void writeAlignedLe32(void* at, uint32_t value) { *static_cast<uint32_t*>(at) = value; }
+
 inline uint8_t* byteOffset(void* record, uint32_t offset) {
     return static_cast<uint8_t*>(record) + offset;
 }

@@ -92,12 +92,14 @@ protected:
         moduleCallback = audio().opens().back().callback;
     }
 
-    // A WAVEHDR at an odd address for a buffer of `capacity` bytes whose
-    // last byte is followed by a guard page, holding `capacity` as its length.
-    uint32_t newHeader(uint32_t capacity, Placement bufferPlacement = Placement::exactEnd()) {
+    // A WAVEHDR at an odd address (or as `headerPlacement` says) for a buffer
+    // of `capacity` bytes whose last byte is followed by a guard page,
+    // holding `capacity` as its length.
+    uint32_t newHeader(uint32_t capacity, Placement bufferPlacement = Placement::exactEnd(),
+                       Placement headerPlacement = Placement::atEnd(1)) {
         uint32_t data = bench.allocate(capacity, bufferPlacement);
         mem().writeBytes(data, pattern(capacity, 0x5B));
-        uint32_t header = bench.allocate(kHeaderSize, Placement::atEnd(1));
+        uint32_t header = bench.allocate(kHeaderSize, headerPlacement);
         mem().write32(header + kData, data);
         mem().write32(header + kLength, capacity);
         mem().write32(header + kUser, 0x11223344);
@@ -260,6 +262,7 @@ TEST_F(CaptureDevice, TheCallersCallbackIsNeverCalled) {
 struct Doubling {
     uint32_t misalign;  // of the buffer, modulo 4
     uint32_t recorded;
+    uint32_t headerMisalign;  // 0: the header's fields are read and written a word at a time
 };
 
 class CaptureDoubling : public CaptureDevice, public ::testing::WithParamInterface<Doubling> {};
@@ -267,7 +270,7 @@ class CaptureDoubling : public CaptureDevice, public ::testing::WithParamInterfa
 TEST_P(CaptureDoubling, MatchesTheByteStepsExactly) {
     const Doubling c = GetParam();
     openDevice();
-    uint32_t header = newHeader(320, Placement::atEnd(c.misalign));
+    uint32_t header = newHeader(320, Placement::atEnd(c.misalign), Placement::atEnd(c.headerMisalign));
     uint32_t data = dataOf(header);
     ASSERT_EQ(data % 4, c.misalign);
     ASSERT_EQ(prepare(header), 0u);
@@ -288,7 +291,9 @@ TEST_P(CaptureDoubling, MatchesTheByteStepsExactly) {
 std::vector<Doubling> everyAlignment() {
     std::vector<Doubling> cases;
     for (uint32_t misalign = 0; misalign < 4; ++misalign)
-        for (uint32_t n : {0u, 1u, 2u, 3u, 4u, 6u, 8u, 11u, 16u, 18u, 30u, 34u, 158u, 159u, 160u}) cases.push_back({misalign, n});
+        // 20 and 36: one and two steps of eight frames, the least counts that take them.
+        for (uint32_t n : {0u, 1u, 2u, 3u, 4u, 6u, 8u, 11u, 16u, 18u, 20u, 30u, 34u, 36u, 158u, 159u, 160u})
+            for (uint32_t headerMisalign : {1u, 0u}) cases.push_back({misalign, n, headerMisalign});
     return cases;
 }
 
@@ -382,7 +387,8 @@ TEST_F(CaptureDevice, NullRecordsPassThroughUnchanged) {
 
 struct SmallBuffer {
     uint32_t capacity;
-    uint32_t reported;  // what the device claims in dwBytesRecorded; 0: what it filled
+    uint32_t reported;            // what the device claims in dwBytesRecorded; 0: what it filled
+    uint32_t headerMisalign = 1;  // 0: the header's fields a word at a time
 };
 
 class CaptureBounds : public CaptureDevice, public ::testing::WithParamInterface<SmallBuffer> {};
@@ -390,7 +396,8 @@ class CaptureBounds : public CaptureDevice, public ::testing::WithParamInterface
 TEST_P(CaptureBounds, NothingIsWrittenPastTheBuffer) {
     const SmallBuffer c = GetParam();
     openDevice();
-    uint32_t header = newHeader(c.capacity);  // a guard page right after its last byte
+    // A guard page right after the buffer's last byte.
+    uint32_t header = newHeader(c.capacity, Placement::exactEnd(), Placement::atEnd(c.headerMisalign));
     uint32_t data = dataOf(header);
     ASSERT_EQ(prepare(header), 0u);
     EXPECT_LE(2 * lengthPlatformSaw(), c.capacity);
@@ -430,7 +437,8 @@ INSTANTIATE_TEST_SUITE_P(CapacitiesAndReports, CaptureBounds,
                          ::testing::Values(SmallBuffer{200, 400}, SmallBuffer{100, 400}, SmallBuffer{200, 0},
                                            SmallBuffer{160, 320}, SmallBuffer{162, 0}, SmallBuffer{319, 1000},
                                            SmallBuffer{6, 400}, SmallBuffer{3, 400}, SmallBuffer{320, 400},
-                                           SmallBuffer{320, 0xFFFFFFFF}, SmallBuffer{640, 0}));
+                                           SmallBuffer{320, 0xFFFFFFFF}, SmallBuffer{640, 0}, SmallBuffer{200, 400, 0},
+                                           SmallBuffer{3, 400, 0}, SmallBuffer{320, 0xFFFFFFFF, 0}));
 
 // --- A device already allocated ------------------------------------------------------
 

@@ -10,12 +10,14 @@
 namespace {
 
 // Reads from a heap copy of exactly the file's bytes, so that the address
-// sanitizer, where enabled, sees any read past the end.
-bool drawable(const std::vector<uint8_t>& file, BannerFile* out = nullptr) {
-    std::unique_ptr<uint8_t[]> view(new uint8_t[file.size()]);
-    std::memcpy(view.get(), file.data(), file.size());
+// sanitizer, where enabled, sees any read past the end; `viewOffset` 1 puts
+// the view at an odd address.
+bool drawable(const std::vector<uint8_t>& file, BannerFile* out = nullptr, size_t viewOffset = 0) {
+    std::unique_ptr<uint8_t[]> storage(new uint8_t[viewOffset + file.size()]);
+    uint8_t* view = storage.get() + viewOffset;
+    std::memcpy(view, file.data(), file.size());
     BannerFile banner;
-    bool ok = readBannerFile(view.get(), uint32_t(file.size()), banner);
+    bool ok = readBannerFile(view, uint32_t(file.size()), banner);
     if (out) *out = banner;
     return ok;
 }
@@ -28,7 +30,8 @@ TEST(BannerFile, WellFormedFilesOfEveryDrawableDepthAreAccepted) {
             shape.width = 5;
             shape.height = height;
             BannerFile banner;
-            ASSERT_TRUE(drawable(makeBitmapFile(shape), &banner)) << bits << " " << height;
+            // Top-down files from an odd address: the headers copied by bytes, not halfwords.
+            ASSERT_TRUE(drawable(makeBitmapFile(shape), &banner, height < 0)) << bits << " " << height;
             EXPECT_EQ(banner.width, 5);
             EXPECT_EQ(banner.height, height);
             EXPECT_EQ(banner.pixelOffset, 54u);
@@ -59,6 +62,11 @@ TEST(BannerFile, PixelRowsBeyondTheEndAreRefused) {
     EXPECT_FALSE(drawable(file));
     putLe(file, 10, uint32_t(file.size()), 4);  // offset at the very end: no room for a row
     EXPECT_FALSE(drawable(file));
+    BitmapFileShape largest;  // 2^34 bytes of rows: more than 32 bits can count
+    largest.bitCount = 32;
+    largest.width = largest.height = 0x10000;
+    largest.pixelBytes = 64;
+    EXPECT_FALSE(drawable(makeBitmapFile(largest)));
 }
 
 TEST(BannerFile, FormatsWhoseDrawReadsPastTheHeaderCopyAreRefused) {

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <climits>
+#include <numeric>
+#include <random>
 
 namespace {
 
@@ -56,6 +58,34 @@ TEST(BannerLayout, LargestScalableWidthStaysASignedCoordinate) {
     BannerLayout layout = bannerLayout(10000000, 1);  // p = 2.035e9
     EXPECT_EQ(layout.scaledHalfWidth, 2035000000u);
     EXPECT_EQ(layout.right.destX, 800 - 2035000000);
+}
+
+// The integer roundings against the double formula itself, on every size up
+// to 1000 x 1000, on sides next to powers of two, and on sizes whose exact
+// result is a whole number, where the two roundings can land below it.
+TEST(BannerLayout, ScaledHalfWidthIsTheDoubleFormulasBitForBit) {
+    size_t checked = 0, differing = 0;
+    auto compare = [&](uint64_t w, uint64_t h) {
+        if (w < 1 || h < 1 || w > INT_MAX || h > INT_MAX) return;
+        double p = 407.0 / double(h) * (double(w) * 0.5);
+        uint32_t expected = p < 2147483648.0 ? uint32_t(p) : 0;
+        ++checked;
+        if (bannerLayout(int32_t(w), int32_t(h)).scaledHalfWidth != expected && differing++ == 0)
+            ADD_FAILURE() << w << "x" << h << " should scale to " << expected;
+    };
+    for (uint64_t w = 1; w <= 1000; ++w)
+        for (uint64_t h = 1; h <= 1000; ++h) compare(w, h);
+    for (int i = 0; i < 31; ++i)
+        for (int j = 0; j < 31; ++j)
+            for (int dw = -2; dw <= 2; ++dw)
+                for (int dh = -2; dh <= 2; ++dh) compare((uint64_t(1) << i) + dw, (uint64_t(1) << j) + dh);
+    std::mt19937 random(407);
+    for (int i = 0; i < 200000; ++i) {
+        uint64_t h = random() % INT_MAX + 1;
+        uint64_t multiple = i % 2 ? random() % 1000 + 1 : random() % 4000000 + 1;
+        compare(2 * h * multiple / std::gcd(uint64_t(407), 2 * h), h);  // 407 w / 2h = multiple × 407 / gcd
+    }
+    EXPECT_EQ(differing, 0u) << "of " << checked << " sizes";
 }
 
 }  // namespace
