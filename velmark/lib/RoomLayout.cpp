@@ -114,6 +114,9 @@ RoomLayout layOutWithRoom(const pe::Image& image, unsigned percent) {
         throw RetargetRefused(std::string("its resources cannot be read: ") + e.what());
     }
     if (leaves.empty()) throw RetargetRefused("it has no resources, so no dialog to give room to");
+    if (!image.sectionAlignment || !image.fileAlignment)
+        throw RetargetRefused("its section alignment " + hex(image.sectionAlignment) + " or file alignment " +
+                              hex(image.fileAlignment) + " is zero: no place for another section follows from it");
     const HeaderFields fields = headerFields(image);
     const uint32_t slot = freeHeaderSlot(image, fields);
 
@@ -137,13 +140,16 @@ RoomLayout layOutWithRoom(const pe::Image& image, unsigned percent) {
 
     // Directory first, as every reader expects, then the record, then the data.
     const uint32_t dataStart = uint32_t(mui::writeResourceDirectory(leaves).size()) + kRecordSize;
-    uint32_t sectionRva = 0;
-    for (const pe::Section& s : image.sections)
-        sectionRva = std::max(sectionRva, velmark::alignUp(s.virtualAddress + s.span(), image.sectionAlignment));
-    sectionRva = std::max(sectionRva, velmark::alignUp(image.sizeOfImage, image.sectionAlignment));
+    // After every section and SizeOfImage, on the section alignment.
+    uint64_t end = image.sizeOfImage;
+    for (const pe::Section& s : image.sections) end = std::max<uint64_t>(end, uint64_t(s.virtualAddress) + s.span());
+    const uint64_t alignedEnd = (end + image.sectionAlignment - 1) / image.sectionAlignment * image.sectionAlignment;
+    const uint32_t sectionRva = uint32_t(alignedEnd);
     std::map<std::pair<uint32_t, uint32_t>, uint32_t> newRva;
     std::vector<uint8_t> data;
     for (const auto& [range, place] : placeOf) {
+        if (alignedEnd + dataStart + data.size() + place + image.sectionAlignment > UINT32_MAX)
+            throw RetargetRefused("a section after its last would lie beyond the 4 GB an image can span");
         newRva[range] = sectionRva + dataStart + uint32_t(data.size());
         std::vector<uint8_t> bytes = image.bytesAt(range.first, range.second);
         data.insert(data.end(), bytes.begin(), bytes.end());
@@ -200,8 +206,11 @@ std::optional<std::vector<uint8_t>> withoutDialogRoom(const pe::Image& image) {
         throw RetargetRefused(std::string("its section ") + kRoomSectionName + " records a file of " +
                               std::to_string(record->fileSize) + " bytes, which its data does not follow");
     const HeaderFields fields = headerFields(image);
-    std::vector<uint8_t> file(image.file.begin(), image.file.begin() + record->fileSize);
     const uint32_t slot = fields.sectionTable + uint32_t(image.sections.size() - 1) * kSectionHeaderSize;
+    if (record->fileSize < uint64_t(slot) + kSectionHeaderSize)
+        throw RetargetRefused(std::string("its section ") + kRoomSectionName + " records a file of " +
+                              std::to_string(record->fileSize) + " bytes, shorter than its headers");
+    std::vector<uint8_t> file(image.file.begin(), image.file.begin() + record->fileSize);
     std::fill(file.begin() + slot, file.begin() + slot + kSectionHeaderSize, 0);
     pe::storeLe16(file.data() + fields.sectionCount, uint16_t(image.sections.size() - 1));
     pe::storeLe32(file.data() + fields.imageSize, record->sizeOfImage);
