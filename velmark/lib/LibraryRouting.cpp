@@ -62,20 +62,22 @@ LibraryVerdict checkLibraries(const ApplicationLibraries& libraries, const velma
         std::optional<std::string> why = whyNotRoutable(library, table, &details);
         std::optional<std::string> privateName = privateLibraryName(library.name);
         if (!why && !privateName) why = "its name has no letter or digit to make a private name of";
+        const std::string name = printable(library.name);
         if (why) {
             verdict.routable = false;
-            verdict.lines.push_back(library.name + " (" + library.path + "): cannot be routed through VELMARK.dll: " + *why);
+            verdict.lines.push_back(name + " (" + library.path + "): cannot be routed through VELMARK.dll: " + *why);
             for (const std::string& d : details) verdict.lines.push_back("  " + d);
             continue;
         }
-        verdict.lines.push_back(library.name + " (" + library.path + "): can be routed through VELMARK.dll: a DLL for " +
+        verdict.lines.push_back(name + " (" + library.path + "): can be routed through VELMARK.dll: a DLL for " +
                                 (library.image.machine == pe::kMachineArm ? "ARM" : "ARMV4I") +
                                 " whose COREDLL imports VELMARK.dll all exports; its private copy: " + *privateName);
     }
     for (const auto& [library, routed] : libraries.draggedIn()) {
         verdict.routable = false;
-        verdict.lines.push_back("routing " + routed + " drags in " + library + ", which imports it (directly or "
-                                "through another library): route it too with --library " + library + "=" +
+        verdict.lines.push_back("routing " + printable(routed) + " drags in " + printable(library) +
+                                ", which imports it (directly or through another library): route it too with "
+                                "--library " + printable(library) + "=" +
                                 libraries.find(library)->path);
     }
     return verdict;
@@ -95,7 +97,7 @@ std::vector<RoutedCopy> routeLibraries(const ApplicationLibraries& libraries, co
         const std::string privateName = *privateLibraryName(library.name);
         if (inUse.count(foldedDllName(privateName)) || isSystemInterface(privateName) ||
             !privateNames.insert(foldedDllName(privateName)).second)
-            throw RetargetRefused(library.name + ": its private copy's name " + privateName +
+            throw RetargetRefused(printable(library.name) + ": its private copy's name " + printable(privateName) +
                                   " is already the name of another library of the application");
         RoutedCopy copy{library.name, privateName, {}, {}};
         RetargetResult retargeted = retargetImage(library.image.file, RetargetDirection::ToVelmark, table);

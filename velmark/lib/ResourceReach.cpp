@@ -1,6 +1,7 @@
 #include "velmark/lib/ResourceReach.h"
 
 #include "formats/common/DllNames.h"
+#include "formats/common/Printable.h"
 #include "formats/pe/ByteOrder.h"
 #include "formats/pe/Resources.h"
 
@@ -61,7 +62,8 @@ std::vector<MenuBar> menuBarsOf(const pe::Image& app) {
 ResourceReach resourceReach(const pe::Image& app, const ApplicationLibraries& libraries,
                             const velmark::ExportTable& table) {
     ResourceReach reach;
-    auto note = [&reach](const std::string& module, const Functions& f, bool reaches, const std::string& route) {
+    auto note = [&reach](std::string_view name, const Functions& f, bool reaches, const std::string& route) {
+        const std::string module = printable(name);
         for (auto [kind, loads] : {std::pair{&reach.strings, stringLoads(f)}, std::pair{&reach.menus, menuLoads(f)},
                                    std::pair{&reach.dialogs, dialogLoads(f)}}) {
             if (loads.empty()) continue;
@@ -72,15 +74,15 @@ ResourceReach resourceReach(const pe::Image& app, const ApplicationLibraries& li
     note(libraries.application, importedFunctions(app, table), true, "");
     for (const ExaminedLibrary& library : libraries.examined)
         note(library.name, importedFunctions(library.image, table), library.routed(),
-             "route it: velmark retarget --library " + library.name + "=" + library.path);
+             "route it: velmark retarget --library " + printable(library.name) + "=" + library.path);
     for (const std::string& name : libraries.unexamined) {
         if (!isMfcRuntime(name)) {
-            reach.unexamined.push_back(name);
+            reach.unexamined.push_back(printable(name));
             continue;
         }
         for (KindReach* kind : {&reach.strings, &reach.menus, &reach.dialogs})
-            kind->missedThrough.push_back(name + ", the MFC runtime, loads them from COREDLL itself; route it: "
-                                          "velmark retarget --library " + name + "=FILE");
+            kind->missedThrough.push_back(printable(name) + ", the MFC runtime, loads them from COREDLL itself; "
+                                          "route it: velmark retarget --library " + printable(name) + "=FILE");
     }
     reach.menuBars = menuBarsOf(app);
     return reach;
