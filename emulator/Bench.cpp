@@ -59,6 +59,14 @@ const LoadedImage& Bench::load(const pe::Image& image, uint32_t base) {
     return *image_;
 }
 
+const LoadedImage& Bench::loadLibrary(const pe::Image& image, uint32_t base) {
+    std::vector<const LoadedImage*> exporters;
+    if (image_) exporters.push_back(&*image_);
+    const LoadedImage& loaded = libraries_.emplace_back(Loader::load(image, base, memory(), *fake_, exporters));
+    if (loaded.entryPoint) valueOf(runChecked(loaded.entryPoint, {loaded.base, DLL_PROCESS_ATTACH, 0}));
+    return loaded;
+}
+
 const LoadedImage& Bench::image() const {
     if (!image_) throw BenchMisuse("no module is loaded");
     return *image_;

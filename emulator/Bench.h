@@ -16,6 +16,7 @@
 #include "emulator/Memory.h"
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -57,6 +58,11 @@ public:
     // also when DllMain answers FALSE, and CallFailed when DllMain faults.
     const LoadedImage& load(const std::string& path, uint32_t base = kDefaultBase);
     const LoadedImage& load(const pe::Image& image, uint32_t base = kDefaultBase);
+    // Another library of the process (e.g. one of the application's), mapped,
+    // relocated and bound like the module: its imports of the module bind to
+    // the module's exports, those of COREDLL to the fake. Its DllMain, if
+    // any, is called with process attach.
+    const LoadedImage& loadLibrary(const pe::Image& image, uint32_t base);
     bool isLoaded() const { return image_.has_value(); }
     const LoadedImage& image() const;
     uint32_t instance() const { return image().base; }
@@ -121,6 +127,7 @@ private:
     Cpu cpu_;
     std::unique_ptr<FakeCoredll> fake_;
     std::optional<LoadedImage> image_;
+    std::deque<LoadedImage> libraries_;
     // The export name table read once per load: the directory is read-only.
     mutable std::optional<std::map<std::string, uint32_t>> exportNames_;
     CallResult last_;

@@ -8,6 +8,8 @@
 #include "formats/pe/PeFormat.h"
 #include "formats/pe/PeImage.h"
 
+#include <algorithm>
+
 namespace bench {
 namespace {
 
@@ -106,14 +108,44 @@ void applyRelocations(const pe::Image& image, uint32_t base, Memory& memory, Loa
     }
 }
 
-void bindImports(const pe::Image& image, uint32_t base, Memory& memory, const FakeCoredll& fake, LoadedImage& loaded) {
+// An import of a loaded image's export: bound to the export's address.
+void bindToImage(const pe::ImportedLibrary& library, const LoadedImage& exporter, uint32_t base, Memory& memory,
+                 LoadedImage& loaded) {
+    const std::map<std::string, uint32_t> named = exportsByName(memory, exporter);
+    for (const pe::Import& entry : library.entries) {
+        BoundImport bound{entry.ordinal, !entry.byOrdinal, std::string(entry.name), base + entry.slotRva, 0};
+        auto it = named.find(bound.name);
+        if (!entry.byOrdinal && it == named.end())
+            throw LoadRefused("imports " + bound.name + " by name, which " + exporter.name + " does not export");
+        try {
+            bound.target = entry.byOrdinal ? exportByOrdinal(memory, exporter, entry.ordinal) : it->second;
+        } catch (const BenchMisuse& e) {
+            throw LoadRefused("imports from " + exporter.name + " what it does not export: " + e.what());
+        }
+        memory.poke(bound.slot, &bound.target, 4);
+        loaded.imports.push_back(bound);
+    }
+}
+
+void bindImports(const pe::Image& image, uint32_t base, Memory& memory, const FakeCoredll& fake,
+                 const std::vector<const LoadedImage*>& exporters, LoadedImage& loaded) {
     for (const pe::ImportedLibrary& library : image.imports) {
         if (library.dllName.size() > kMaxImportNameLength)
             throw LoadRefused("imported DLL name " + std::string(library.dllName.substr(0, 40)) + "... is longer than 32 characters");
+        if (library.lookupTableRva == 0)
+            throw LoadRefused("the import of " + std::string(library.dllName) + " has no lookup table (OriginalFirstThunk)");
+        for (const pe::Import& entry : library.entries)
+            if (!memory.has(base + entry.slotRva, 4, kRead) || memory.regionAt(base + entry.slotRva)->owner != Owner::Module)
+                throw LoadRefused("the import slot at RVA " + hex(entry.slotRva) + " lies outside the image");
+        auto exporter = std::find_if(exporters.begin(), exporters.end(), [&library](const LoadedImage* e) {
+            return velmark::sameDllName(library.dllName, e->name);
+        });
+        if (exporter != exporters.end()) {
+            bindToImage(library, **exporter, base, memory, loaded);
+            continue;
+        }
         if (!velmark::sameDllName(library.dllName, velmark::kCoredllDllName))
             throw LoadRefused("imports from " + std::string(library.dllName) + "; only COREDLL.dll is there to bind to");
-        if (library.lookupTableRva == 0)
-            throw LoadRefused("the import of COREDLL.dll has no lookup table (OriginalFirstThunk)");
         for (const pe::Import& entry : library.entries) {
             BoundImport bound{entry.ordinal, !entry.byOrdinal, std::string(entry.name), base + entry.slotRva, 0};
             if (!entry.byOrdinal) {
@@ -124,8 +156,6 @@ void bindImports(const pe::Image& image, uint32_t base, Memory& memory, const Fa
             } else if (!fake.exports(entry.ordinal)) {
                 throw LoadRefused("imports ordinal " + std::to_string(entry.ordinal) + ", which COREDLL does not export");
             }
-            if (!memory.has(bound.slot, 4, kRead) || memory.regionAt(bound.slot)->owner != Owner::Module)
-                throw LoadRefused("the import slot at RVA " + hex(entry.slotRva) + " lies outside the image");
             bound.target = Cpu::trapAddress(bound.ordinal);
             memory.poke(bound.slot, &bound.target, 4);
             loaded.imports.push_back(bound);
@@ -176,7 +206,8 @@ std::string LoadedImage::where(uint32_t address) const {
     return "";
 }
 
-LoadedImage Loader::load(const pe::Image& image, uint32_t base, Memory& memory, const FakeCoredll& fake) {
+LoadedImage Loader::load(const pe::Image& image, uint32_t base, Memory& memory, const FakeCoredll& fake,
+                         const std::vector<const LoadedImage*>& exporters) {
     checkHeaders(image, base);
     LoadedImage loaded;
     loaded.name = image.exportDllName.empty() ? "image" : image.exportDllName;
@@ -191,7 +222,7 @@ LoadedImage Loader::load(const pe::Image& image, uint32_t base, Memory& memory, 
     Mapping mapping(memory);
     mapSections(image, base, mapping, memory, loaded);
     applyRelocations(image, base, memory, loaded);
-    bindImports(image, base, memory, fake, loaded);
+    bindImports(image, base, memory, fake, exporters, loaded);
     if (image.entryPointRva) {
         loaded.entryPoint = base + image.entryPointRva;
         if (!memory.has(loaded.entryPoint, 4, kExecute))

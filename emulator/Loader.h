@@ -57,7 +57,10 @@ struct LoadedImage {
 class Loader {
 public:
     // Throws LoadRefused with the reason; nothing stays mapped after a refusal.
-    static LoadedImage load(const pe::Image& image, uint32_t base, Memory& memory, const FakeCoredll& fake);
+    // Imports of a library named by an image in `exporters` (its export
+    // directory's name, e.g. VELMARK.dll) bind to that image's exports.
+    static LoadedImage load(const pe::Image& image, uint32_t base, Memory& memory, const FakeCoredll& fake,
+                            const std::vector<const LoadedImage*>& exporters = {});
     static void unload(const LoadedImage& loaded, Memory& memory);
 };
 

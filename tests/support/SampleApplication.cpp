@@ -2,6 +2,7 @@
 
 #include "emulator/Utf16.h"
 #include "formats/resources/ResourceFormats.h"
+#include "tests/support/TestImage.h"
 
 #include <map>
 
@@ -78,7 +79,7 @@ std::vector<mui::ResourceData> sampleResources(const SampleShape& shape) {
     out.push_back({id(10), id(7), kEnglish, raw});  // RT_RCDATA
     pe::ResourceName custom;
     custom.name = u"SHMENUBAR";
-    out.push_back({custom, id(200), kEnglish, {0, 0, 1, 0}});
+    out.push_back({custom, id(200), kEnglish, {200, 0, 1, 0}});  // a menu bar showing menu 200
     // A 2x2 24-bit bitmap, bottom-up: blue, green / red, white.
     std::vector<uint8_t> dib(40 + 16);
     dib[0] = 40, dib[4] = 2, dib[8] = 2, dib[12] = 1, dib[14] = 24;
@@ -89,7 +90,13 @@ std::vector<mui::ResourceData> sampleResources(const SampleShape& shape) {
 }
 
 std::vector<uint8_t> sampleApplication(const SampleShape& shape) {
-    return mui::writeApplicationImage(sampleResources(shape));
+    using velmark::testing::TestImport;
+    velmark::testing::TestImagePlan plan;
+    plan.libraries.push_back({"COREDLL.dll",
+                              {TestImport::named("LoadStringW"), TestImport::named("LoadMenuW"),
+                               TestImport::named("LoadResource"), TestImport::named("CreateDialogIndirectParamW")}});
+    plan.resources = sampleResources(shape);
+    return velmark::testing::buildTestImage(plan);
 }
 
 }  // namespace bench

@@ -17,7 +17,8 @@ struct SampleShape {
 };
 
 std::vector<mui::ResourceData> sampleResources(const SampleShape& shape = {});
-// The application image (a .text below its .rsrc, as a linker lays it out).
+// The application image (.text and .idata below its .rsrc, as a linker lays
+// them out), importing from COREDLL the functions that load its resources.
 std::vector<uint8_t> sampleApplication(const SampleShape& shape = {});
 
 }  // namespace bench

@@ -6,7 +6,7 @@
 #include "formats/pe/ByteOrder.h"
 #include "formats/pe/PeImage.h"
 #include "tests/velmark/Subprocess.h"
-#include "tests/velmark/TestImage.h"
+#include "tests/support/TestImage.h"
 #include "velmark/lib/Picture.h"
 
 #include <gtest/gtest.h>

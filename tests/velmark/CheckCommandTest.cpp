@@ -4,7 +4,7 @@
 // named with the reason; bitmap 284 comes straight from the application.
 #include "tests/support/bitmapFiles.h"
 #include "tests/velmark/Subprocess.h"
-#include "tests/velmark/TestImage.h"
+#include "tests/support/TestImage.h"
 #include "velmark/lib/Picture.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // links or have long names, undo after an in-place retarget, empty names,
 // and export tables that are directories or empty.
 #include "tests/velmark/Subprocess.h"
-#include "tests/velmark/TestImage.h"
+#include "tests/support/TestImage.h"
 
 #include <gtest/gtest.h>
 

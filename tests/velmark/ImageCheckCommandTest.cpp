@@ -2,7 +2,7 @@
 // one deliberate fault each: every fault must be named.
 #include "formats/pe/ArmFrames.h"
 #include "tests/velmark/Subprocess.h"
-#include "tests/velmark/TestImage.h"
+#include "tests/support/TestImage.h"
 #include "toolchain/imagecheck/ExceptionTableReport.h"
 #include "toolchain/imagecheck/VelmarkImageCheck.h"
 

@@ -4,6 +4,7 @@
 #include "formats/pe/Resources.h"
 #include "formats/resources/ResourceFormats.h"
 #include "tests/support/SampleApplication.h"
+#include "tests/support/TestImage.h"
 #include "tests/velmark/Subprocess.h"
 #include "velmark/lib/MuiCatalog.h"
 
@@ -110,6 +111,25 @@ TEST(MuiCommand, RealSizedApplicationRoundTripsThroughPoAndReadsBackInOtherTools
     EXPECT_NE(check.out.find("strings: 1000 of 1000 translated\n"), std::string::npos) << check.out;
     EXPECT_NE(check.out.find("dialogs: 20 of 20 translated"), std::string::npos) << check.out;
     EXPECT_NE(check.out.find("all 91 resources of the host lie at their offsets"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("translated and reached: 1000 strings, 4 menus (#201, #202, #203, #204), 20 dialogs"),
+              std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("translated but not reached: menu #200, because it is menu bar SHMENUBAR #200"),
+              std::string::npos) << check.out;
+    // The same resources in an application that loads none of them itself.
+    TestImagePlan silent;
+    silent.libraries.push_back({"COREDLL.dll", {TestImport::ordinalOf(33)}});
+    silent.resources = bench::sampleResources();
+    writeBytes(dir.path("silent.exe"), buildTestImage(silent));
+    RunResult nothing = runVelmark({"mui", "check", dir.path("silent.exe"), module});
+    EXPECT_EQ(nothing.exitCode, 1) << nothing.out << nothing.err;
+    EXPECT_NE(nothing.out.find("the module changes nothing silent.exe shows"), std::string::npos) << nothing.out;
+    writeBytes(dir.path("other.exe"), bench::sampleApplication({40, 2, 1}));
+    RunResult other = runVelmark({"mui", "check", dir.path("other.exe"), module});
+    EXPECT_EQ(other.exitCode, 1);
+    EXPECT_NE(other.out.find(module + " was built for another application"), std::string::npos) << other.out;
+    RunResult notModule = runVelmark({"mui", "check", exe, exe});
+    EXPECT_EQ(notModule.exitCode, 2);
+    EXPECT_NE(notModule.err.find(exe + ": not a language module: it is not a DLL"), std::string::npos) << notModule.err;
 
     RunResult readobj = runProgram({LLVM_READOBJ, "--coff-resources", module});
     EXPECT_EQ(readobj.exitCode, 0) << readobj.err;
@@ -152,13 +172,20 @@ TEST(MuiCommand, RefusesWhatCannotBeBuiltNamingFileAndPlace) {
     std::string exe = dir.path("APP.exe"), po = dir.path("de.po");
     writeBytes(exe, bench::sampleApplication({40, 2, 1}));
 
-    // A dialog translated longer than its place in the host is an error, never cut.
+    // A dialog translated longer than its place in the host stays untranslated,
+    // with a warning; --strict makes it an error.
     writeText(po, translationOf(exe, 40));
-    RunResult big = runVelmark({"mui", "build", exe, po, "--syslang", "407", "-o", dir.path("x.mui")});
+    RunResult big = runVelmark({"mui", "build", exe, po, "--syslang", "407", "-o", dir.path("x.mui"), "--strict"});
     EXPECT_EQ(big.exitCode, 1);
-    EXPECT_NE(big.err.find("translated dialog #300 needs"), std::string::npos) << big.err;
-    EXPECT_NE(big.err.find("has room for"), std::string::npos) << big.err;
+    EXPECT_NE(big.err.find("2 translated dialogs outgrow their places (--strict); nothing written"), std::string::npos) << big.err;
     EXPECT_FALSE(fileExists(dir.path("x.mui")));
+    big = runVelmark({"mui", "build", exe, po, "--syslang", "407", "-o", dir.path("x.mui")});
+    EXPECT_EQ(big.exitCode, 0);
+    EXPECT_NE(big.err.find("warning: dialog #300 stays untranslated: its texts hold 708 characters (UTF-16 units), "
+                           "its place of 856 bytes at most 268; cut 440 from dialog #300 caption, dialog #300 item 1"),
+              std::string::npos) << big.err;
+    EXPECT_NE(big.err.find(exe + " was not laid out with room: its dialogs cannot grow"), std::string::npos) << big.err;
+    EXPECT_NE(big.out.find("40 of 40 strings, 1 menus and 0 dialogs translated"), std::string::npos) << big.out;
 
     writeText(po, "msgid \"\"\nmsgstr \"\"\n\nmsgctxt \"string 100\"\nmsgid \"a\nmsgstr \"b\"\n");
     RunResult syntax = runVelmark({"mui", "build", exe, po, "--syslang", "407"});

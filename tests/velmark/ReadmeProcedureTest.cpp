@@ -5,7 +5,7 @@
 #include "formats/pe/PeImage.h"
 #include "tests/support/bitmapFiles.h"
 #include "tests/velmark/Subprocess.h"
-#include "tests/velmark/TestImage.h"
+#include "tests/support/TestImage.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +46,8 @@ std::vector<std::string> shellBlocks(const std::string& markdown, const std::str
     return blocks;
 }
 
-// A folder holding an ARMV4I application with a bitmap 284 and its banner file.
+// A folder holding an ARMV4I application with a bitmap 284, its banner file
+// and the MFC runtime it loads its resources through.
 void writeApplication(const ScratchDir& dir) {
     BitmapFileShape bitmap;
     bitmap.width = 40;
@@ -55,7 +56,12 @@ void writeApplication(const ScratchDir& dir) {
     TestImagePlan plan = typicalApplication();
     plan.machine = 0x1C2;
     plan.bitmap284.assign(bitmapFile.begin() + 14, bitmapFile.end());
+    plan.libraries.push_back({"mfcce400.dll", {TestImport::named("LoadStringW")}});
     writeBytes(dir.path("app.exe"), buildTestImage(plan));
+    TestImagePlan runtime;
+    runtime.exportsThunksAs = "MFCCE400.DLL";
+    runtime.libraries = {{"COREDLL.dll", {TestImport::named("LoadStringW"), TestImport::named("LoadMenuW")}}};
+    writeBytes(dir.path("mfcce400.dll"), buildTestImage(runtime));
     writeBytes(dir.path("app.bmp"), bitmapFile);
 }
 
@@ -75,6 +81,7 @@ void runBlocks(const std::vector<std::string>& blocks, const ScratchDir& dir, co
         }
     }
     EXPECT_EQ(pe::readImageFile(dir.path("retargeted/app.exe")).imports[0].dllName, "VELMARK.dll");
+    EXPECT_EQ(pe::readImageFile(dir.path("retargeted/zsppr955.dll")).imports[0].dllName, "VELMARK.dll");
     EXPECT_TRUE(fileExists(dir.path("banner.png")));
 }
 

@@ -2,11 +2,13 @@
 // touches, its exit statuses and messages, and that its output reads
 // cleanly in llvm-readobj and pefile, which share no code with ours.
 #include "tests/velmark/Subprocess.h"
-#include "tests/velmark/TestImage.h"
+#include "tests/support/TestImage.h"
 
 #include "formats/pe/PeImage.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace {
 
@@ -154,6 +156,50 @@ TEST_F(RetargetCommand, OutputReadsCleanlyInPefileWithItsChecksumValid) {
     EXPECT_TRUE(contains(r.out, "checksum True\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "VELMARK.dll [33, 'wsprintfW', 873, 'HeapAllocTrace', 2055]\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "WINSOCK.dll [3, 'connect']\n")) << r.out;
+}
+
+// Libraries that import each other, as OLECE400.dll imports MFCCE400.dll:
+// routing one drags in its importers, and only a complete set is routed.
+TEST_F(RetargetCommand, RoutesOnlyACompleteSetOfLibrariesAndUndoRestoresTheirNames) {
+    TestImagePlan runtime, ole, plan = typicalApplication();
+    runtime.exportsThunksAs = "MFCCE400.dll";
+    runtime.libraries = {{"COREDLL.dll", {TestImport::named("LoadStringW")}}};
+    ole.exportsThunksAs = "OLECE400.dll";
+    ole.libraries = {{"COREDLL.dll", {TestImport::named("LoadMenuW")}}, {"MFCCE400.dll", {TestImport::named("LoadStringW")}}};
+    plan.libraries.push_back({"MFCCE400.dll", {TestImport::named("LoadStringW")}});
+    plan.libraries.push_back({"OLECE400.dll", {TestImport::named("LoadMenuW")}});
+    const std::string mfcApp = dir.path("mfcapp.exe"), runtimeFile = dir.path("lib/MFCCE400.dll");
+    std::filesystem::create_directories(dir.path("lib"));
+    writeBytes(mfcApp, buildTestImage(plan));
+    writeBytes(runtimeFile, buildTestImage(runtime));
+    writeBytes(dir.path("OLECE400.dll"), buildTestImage(ole));  // beside the application: examined
+
+    RunResult check = runVelmark({"check", mfcApp, "--library", "MFCCE400.dll=" + runtimeFile});
+    EXPECT_EQ(check.exitCode, 1);
+    EXPECT_TRUE(contains(check.out, "its private copy: ZSPPR955.dll")) << check.out;
+    EXPECT_TRUE(contains(check.out, "routing MFCCE400.dll drags in OLECE400.dll")) << check.out;
+    EXPECT_TRUE(contains(check.out, "strings: reached through MFCCE400.dll (LoadStringW)")) << check.out;
+    EXPECT_TRUE(contains(check.out, "menus: not reached: no module of the application loads menus through VELMARK; "
+                                    "OLECE400.dll loads them from COREDLL itself (LoadMenuW)")) << check.out;
+    RunResult partial = runVelmark({"retarget", mfcApp, "--library", "MFCCE400.dll=" + runtimeFile});
+    EXPECT_EQ(partial.exitCode, 1);
+    EXPECT_TRUE(contains(partial.err, "--library OLECE400.dll=" + dir.path("OLECE400.dll"))) << partial.err;
+    EXPECT_FALSE(fileExists(dir.path("retargeted/mfcapp.exe")));
+
+    RunResult r = runVelmark({"retarget", mfcApp, "--library", "MFCCE400.dll=" + runtimeFile, "--library",
+                              "OLECE400.dll=" + dir.path("OLECE400.dll"), "--dialog-room"});
+    ASSERT_EQ(r.exitCode, 1) << r.out << r.err;  // nothing to give room to
+    EXPECT_TRUE(contains(r.err, "it has no resources")) << r.err;
+    r = runVelmark({"retarget", mfcApp, "--library", "MFCCE400.dll=" + runtimeFile, "--library",
+                    "OLECE400.dll=" + dir.path("OLECE400.dll")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "not examined (no file given or found beside " + mfcApp + "): WINSOCK.dll")) << r.out;
+    pe::Image copy = pe::readImageFile(dir.path("retargeted/BYRPR955.dll"));
+    EXPECT_EQ(copy.imports[0].dllName, "VELMARK.dll");
+    EXPECT_EQ(copy.imports[1].dllName, "ZSPPR955.dll");
+    EXPECT_EQ(pe::readImageFile(dir.path("retargeted/mfcapp.exe")).imports[3].dllName, "BYRPR955.dll");
+    ASSERT_EQ(runVelmark({"retarget", "--undo", dir.path("retargeted/mfcapp.exe"), "-o", dir.path("back.exe")}).exitCode, 0);
+    EXPECT_EQ(readBytes(dir.path("back.exe")), buildTestImage(plan));
 }
 
 }  // namespace

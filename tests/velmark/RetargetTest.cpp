@@ -1,11 +1,16 @@
 // The rewrite itself, on application images built here: what changes, what
 // is refused and why, and that undoing restores the original exactly.
-#include "tests/velmark/TestImage.h"
+#include "tests/support/SampleApplication.h"
+#include "tests/support/TestImage.h"
+#include "velmark/lib/ApplicationRetarget.h"
+#include "velmark/lib/DialogBudget.h"
+#include "velmark/lib/PrivateName.h"
 #include "velmark/lib/Retarget.h"
 
 #include "formats/exporttable/ExportTable.h"
 #include "formats/pe/ByteOrder.h"
 #include "formats/pe/PeImage.h"
+#include "formats/pe/Resources.h"
 #include "velmark/lib/ImageOffsets.h"
 
 #include <gtest/gtest.h>
@@ -201,6 +206,68 @@ TEST(Retarget, RefusesWhatItCannotOrNeedNotRewrite) {
     for (const Case& c : cases) {
         std::string why = refusal(c.file, c.direction);
         EXPECT_NE(why.find(c.expected), std::string::npos) << c.what << ": " << why;
+    }
+}
+
+TEST(Retarget, PrivateLibraryNamesDifferInEveryLetterAndDigitAndUndoThemselves) {
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
+        {"mfcce400.dll", "zsppr955.dll"}, {"MFCCE400.DLL", "ZSPPR955.DLL"}, {"OleCe400.dll", "ByrPr955.dll"},
+        {"my.lib.dll", "zl.yvo.dll"},     {"NOEXT", "ABRKG"},                {"_-_.dll", std::nullopt}};
+    for (const auto& [name, expected] : cases) {
+        EXPECT_EQ(privateLibraryName(name), expected) << name;
+        if (expected) {
+            EXPECT_EQ(privateLibraryName(*expected), name);
+        }
+    }
+}
+
+// Room for dialogs: every resource keeps its bytes at its new place, each
+// dialog is followed by room for its texts to double, the original section
+// stays, and undo gives back the original, checksum and all.
+TEST(Retarget, DialogRoomLaysResourcesOutAgainAndUndoRestoresTheOriginal) {
+    for (bool checksum : {false, true}) {
+        TestImagePlan plan = typicalApplication();
+        plan.resources = bench::sampleResources({40, 3, 2});
+        plan.validChecksum = checksum;
+        const std::vector<uint8_t> original = buildTestImage(plan);
+        ApplicationRetarget there = retargetApplication({"app.exe", original, {}, 100, false}, table());
+        ASSERT_TRUE(there.room);
+        EXPECT_EQ(there.room->dialogs, 3u);
+        const pe::Image before = pe::readImage(original), after = pe::readImage(there.application.file);
+        ASSERT_EQ(after.sections.size(), before.sections.size() + 1);
+        const pe::Section& room = after.sections.back();
+        EXPECT_EQ(room.name, ".rsroom");
+        EXPECT_EQ(after.directories[2].rva, room.virtualAddress);
+        const pe::Section& rsrc = before.sections.back();
+        EXPECT_TRUE(std::equal(original.begin() + rsrc.rawOffset, original.end(), there.application.file.begin() + rsrc.rawOffset));
+        std::vector<pe::Resource> leaves = pe::readResources(after), old = pe::readResources(before);
+        ASSERT_EQ(leaves.size(), old.size());
+        for (size_t i = 0; i < leaves.size(); ++i) {
+            EXPECT_EQ(pe::resourceBytes(after, leaves[i]), pe::resourceBytes(before, old[i]));
+            uint32_t place = placeOf(after, leaves, leaves[i]);
+            if (leaves[i].type.isId() && leaves[i].type.id == 5) {
+                mui::Dialog dialog = mui::parseDialog(pe::resourceBytes(after, leaves[i]));
+                EXPECT_GE(dialogBudget(dialog, place), 2 * translatableUnits(dialog));
+            } else {
+                EXPECT_LT(place, leaves[i].size + 4u);
+            }
+        }
+        const uint32_t field = checksumFieldOffset(after);
+        EXPECT_EQ(pe::loadLe32(there.application.file.data() + field) == peChecksum(there.application.file, field), checksum);
+        EXPECT_EQ(retargetApplication({"app.exe", there.application.file, {}, std::nullopt, true}, table()).application.file,
+                  original);
+    }
+    // The headers' free room must hold one more section header.
+    TestImagePlan plan = typicalApplication();
+    plan.bitmap284 = {40, 0, 0, 0};
+    std::vector<uint8_t> crowded = buildTestImage(plan);
+    const pe::Image image = pe::readImage(crowded);
+    crowded[checksumFieldOffset(image) - 64 + 0xE0 + 3 * 40] = 1;
+    try {
+        retargetApplication({"app.exe", crowded, {}, 100, false}, table());
+        ADD_FAILURE() << "an image without room for a section header was laid out";
+    } catch (const RetargetRefused& e) {
+        EXPECT_NE(std::string(e.what()).find("no room for one more section header"), std::string::npos) << e.what();
     }
 }
 

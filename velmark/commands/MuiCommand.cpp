@@ -1,8 +1,9 @@
 // velmark mui extract APP.exe -o app.pot
 // velmark mui build APP.exe LANG.po --syslang 407 [-o FILE] [--dll VELMARK.dll]
-// velmark mui check APP.exe MODULE.mui
+// velmark mui check APP.exe MODULE.mui [--library NAME=FILE ...]
 #include "velmark/commands/Command.h"
 #include "velmark/commands/CommandError.h"
+#include "velmark/commands/LibraryOptions.h"
 #include "velmark/lib/DataFiles.h"
 #include "velmark/lib/MuiFiles.h"
 
@@ -18,6 +19,8 @@ struct Options {
     std::string exe, po, pot, module, sysLang;
     std::optional<std::string> output;
     std::string dll = installedDll();
+    bool strict = false;
+    std::vector<std::string> libraries;
 };
 
 }  // namespace
@@ -36,18 +39,25 @@ Command addMuiCommand(CLI::App& app) {
     CLI::App* build = mui->add_subcommand(
         "build", "Build the language module of APP.exe from a translated PO file: a resource-only CE DLL that\n"
                  "keeps the host's resources at the host's offsets. Untranslated (empty or fuzzy) strings stay\n"
-                 "empty, so the host's text is used. Exit status: 0 written, 1 unusable file, 2 bad usage.");
+                 "empty, so the host's text is used. A dialog whose translation outgrows its place stays\n"
+                 "untranslated, with a warning naming its entries and how many characters to cut.\n"
+                 "Exit status: 0 written, 1 unusable file (or an overlong dialog with --strict), 2 bad usage.");
     build->add_option("exe", o->exe, "the application")->required();
     build->add_option("po", o->po, "the translation")->required();
     build->add_option("--syslang", o->sysLang, "the SysLang registry text the module is for, e.g. 407")->required();
     build->add_option("-o,--output", o->output, "the module to write (default: by the name rule, APP.exe.0407.mui)");
     build->add_option("--dll", o->dll, "the VELMARK.dll whose name rule names the module")->capture_default_str();
+    build->add_flag("--strict", o->strict, "an overlong dialog is an error: nothing is written");
     CLI::App* check = mui->add_subcommand(
-        "check", "Report which strings, menus and dialogs MODULE translates, which come from the host, and any\n"
-                 "host resource LoadResource can reach that MODULE does not hold at the host's offset.\n"
-                 "Exit status: 0 sound, 1 resources missing at their offsets or an unusable file, 2 bad usage.");
+        "check", "Report which strings, menus and dialogs MODULE translates, which come from the host, any\n"
+                 "host resource LoadResource can reach that MODULE does not hold at the host's offset, and which\n"
+                 "translations the application's requests reach through VELMARK (its own imports as once\n"
+                 "retargeted; its libraries beside it or given, those given as routed).\n"
+                 "Exit status: 0 sound, 1 resources missing at their offsets, a module that changes nothing the\n"
+                 "application shows, or an unusable file, 2 bad usage or a file that is no language module.");
     check->add_option("exe", o->exe, "the application")->required();
     check->add_option("module", o->module, "the language module")->required();
+    addLibraryOption(*check, o->libraries, "a library of the application, judged as routed through VELMARK");
 
     return {mui, [o, extract, build, check]() -> int {
         if (extract->parsed()) {
@@ -56,16 +66,17 @@ Command addMuiCommand(CLI::App& app) {
             return kExitOk;
         }
         if (build->parsed()) {
-            BuiltModule built = buildModule(o->exe, o->po, o->sysLang, o->output, o->dll);
+            BuiltModule built = buildModule(o->exe, o->po, o->sysLang, o->output, o->dll, o->strict);
+            for (const std::string& warning : built.warnings) std::cerr << "velmark mui build: warning: " << warning << "\n";
             const LanguageModule& m = built.module;
             std::cout << built.path << ": " << m.stringsTranslated << " of " << m.strings << " strings, "
                       << m.menusTranslated << " menus and " << m.dialogsTranslated << " dialogs translated\n";
             return kExitOk;
         }
-        ModuleCheck result = checkModule(o->exe, o->module);
+        ModuleCheck result = checkModule(o->exe, o->module, libraryFiles(o->libraries));
         for (const std::string& line : result.lines) std::cout << line << "\n";
         for (const std::string& problem : result.problems) std::cout << "  " << problem << "\n";
-        return result.problems.empty() ? kExitOk : kExitCheckFailed;
+        return result.problems.empty() && !result.changesNothing ? kExitOk : kExitCheckFailed;
     }};
 }
 

@@ -1,12 +1,16 @@
 // velmark retarget APP.exe [-o OUT | --in-place] [--undo] [--table FILE]
+//                         [--library NAME=FILE ...] [--dialog-room [PERCENT]]
+#include "formats/common/Hex.h"
 #include "velmark/commands/Command.h"
 #include "velmark/commands/CommandError.h"
+#include "velmark/commands/LibraryOptions.h"
+#include "velmark/lib/ApplicationRetarget.h"
 #include "velmark/lib/FileIo.h"
-#include "velmark/lib/Retarget.h"
 #include "velmark/lib/TableSource.h"
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -26,7 +30,50 @@ struct Options {
     std::string table;
     bool inPlace = false;
     bool undo = false;
+    std::vector<std::string> libraries;
+    CLI::Option* dialogRoom = nullptr;
+    std::string dialogRoomText;
 };
+
+constexpr unsigned kMostDialogRoom = 1000;
+
+std::optional<unsigned> dialogRoomPercent(const Options& o) {
+    if (!o.dialogRoom || !o.dialogRoom->count()) return std::nullopt;
+    if (o.dialogRoomText.empty()) return kDefaultDialogRoomPercent;
+    size_t used = 0;
+    unsigned long percent = 0;
+    try {
+        percent = std::stoul(o.dialogRoomText, &used, 10);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != o.dialogRoomText.size() || !std::isdigit(static_cast<unsigned char>(o.dialogRoomText[0])) ||
+        percent > kMostDialogRoom)
+        throw CommandError("--dialog-room " + o.dialogRoomText + ": not a percentage from 0 to " +
+                               std::to_string(kMostDialogRoom) + " (how much the texts of each dialog may grow)",
+                           kExitBadUsage);
+    return unsigned(percent);
+}
+
+// A private copy goes beside the application, where the loader looks first.
+// One already there is kept when it holds the same bytes, never replaced.
+std::vector<std::string> writeCopies(const std::vector<RoutedCopy>& copies, const std::string& output,
+                                     const std::string& input) {
+    std::vector<std::string> written;
+    const fs::path folder = fs::path(output).parent_path();
+    for (const RoutedCopy& copy : copies) {
+        const std::string path = (folder / copy.privateName).string();
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(path, ec)) && readWholeFile(path) != copy.file)
+            throw CommandError(path + ": already exists with other bytes; remove it to route " + copy.name + " again");
+    }
+    for (const RoutedCopy& copy : copies) {
+        const std::string path = (folder / copy.privateName).string();
+        writeWholeFile(path, copy.file, input);
+        written.push_back(path);
+    }
+    return written;
+}
 
 // The device looks for the banner file and the language module by the
 // application's own file name, so the result keeps it: APP.exe is written
@@ -80,29 +127,51 @@ void keepOriginal(const Options& o, const std::vector<uint8_t>& result) {
 int run(const Options& o) {
     const std::string output = chooseOutput(o);
     LoadedTable table = loadTable(o.table);
-    std::vector<uint8_t> bytes = readWholeFile(o.input);
-    RetargetResult result;
+    RetargetRequest request{o.input, readWholeFile(o.input), libraryFiles(o.libraries), dialogRoomPercent(o), o.undo};
+    ApplicationRetarget result;
     try {
-        result = retargetImage(std::move(bytes),
-                               o.undo ? RetargetDirection::ToCoredll : RetargetDirection::ToVelmark, table.table);
+        result = retargetApplication(std::move(request), table.table);
     } catch (const RetargetRefused& e) {
         throw CommandError(o.input + ": " + e.what(), kExitCheckFailed, e.details());
     }
-    if (o.inPlace) keepOriginal(o, result.file);
+    if (o.inPlace) keepOriginal(o, result.application.file);
     if (!o.inPlace && !o.output) {
         std::error_code ec;
         const fs::path folder = fs::path(output).parent_path();
         fs::create_directories(folder, ec);
         if (ec) throw CommandError(folder.string() + ": cannot be created: " + ec.message());
     }
-    writeWholeFile(output, result.file, o.input);
+    const std::vector<std::string> copies = writeCopies(result.copies, output, o.input);
+    writeWholeFile(output, result.application.file, o.input);
 
-    for (const RenamedImport& r : result.renamed)
+    for (const RenamedImport& r : result.application.renamed)
         std::cout << o.input << ": import descriptor " << r.descriptor << ": " << r.from << " -> " << r.to << "\n";
     if (!o.undo)
-        std::cout << "all " << result.importsChecked << " COREDLL imports are exported by VELMARK.dll (checked against "
-                  << table.origin << ")\n";
-    if (result.checksumUpdated) std::cout << "the image checksum was recomputed\n";
+        std::cout << "all " << result.application.importsChecked
+                  << " COREDLL imports are exported by VELMARK.dll (checked against " << table.origin << ")\n";
+    for (size_t i = 0; i < copies.size(); ++i) {
+        std::cout << result.copies[i].name << ": routed through VELMARK.dll as its private copy "
+                  << result.copies[i].privateName << "\n";
+        for (const RenamedImport& r : result.copies[i].renamed)
+            std::cout << "  import descriptor " << r.descriptor << ": " << r.from << " -> " << r.to << "\n";
+        std::cout << "wrote " << copies[i] << "\n";
+    }
+    if (!result.unexamined.empty()) {
+        std::string names;
+        for (const std::string& name : result.unexamined) names += (names.empty() ? "" : ", ") + name;
+        std::cout << "not examined (no file given or found beside " << o.input << "): " << names
+                  << (o.undo ? "; an import of a private copy not found beside it keeps its name"
+                             : "; a library among them that imports a routed library must be routed too")
+                  << "\n";
+    }
+    if (result.room)
+        std::cout << o.input << ": resources laid out again in section " << kRoomSectionName << " at RVA "
+                  << velmark::hex(result.room->sectionRva) << ": " << result.room->dialogs
+                  << " dialogs with room for their texts to grow by " << *dialogRoomPercent(o) << " %\n";
+    if (result.room)
+        for (const std::string& note : result.room->notes) std::cout << "  " << note << "\n";
+    if (result.roomRemoved) std::cout << o.input << ": the room for dialogs was taken away\n";
+    if (result.application.checksumUpdated) std::cout << "the image checksum was recomputed\n";
     std::cout << "wrote " << output << "\n";
     return kExitOk;
 }
@@ -117,14 +186,25 @@ Command addRetargetCommand(CLI::App& app) {
         "The import's DLL name is rewritten in place (same length, the original's letter case kept);\n"
         "nothing else changes. Every ordinal and name the application imports from COREDLL must be one\n"
         "VELMARK exports, otherwise the missing ones are listed and nothing is written.\n"
+        "--library NAME=FILE routes a library of the application through VELMARK too: a private copy\n"
+        "(same-length file name) with its COREDLL import retargeted is written beside the result, and the\n"
+        "application's import of NAME renamed to it; every library that imports a routed one must be\n"
+        "routed as well. --dialog-room [PERCENT] lays the resources out again in a new last section, each\n"
+        "dialog with room for its texts to grow by PERCENT (default 100); the original section stays.\n"
         "Writes retargeted/APP.exe beside the input (restored/APP.exe with --undo), keeping the\n"
-        "application's file name, unless -o or --in-place.\n"
+        "application's file name, unless -o or --in-place. --undo restores the original byte for byte.\n"
         "Exit status: 0 written, 1 refused or failed, 2 bad usage.");
     sub->add_option("APP", o->input, "the application image (.exe or .dll)")->required();
     sub->add_option("--table", o->table, "export table source to check against (default: the built-in copy)");
     CLI::Option* output = sub->add_option("-o,--output", o->output, "write the result here (overwrites it)");
     sub->add_flag("--in-place", o->inPlace, "change APP itself, keeping the original as APP.bak")->excludes(output);
-    sub->add_flag("--undo", o->undo, "restore the COREDLL.dll import of a retargeted application");
+    CLI::Option* undo = sub->add_flag("--undo", o->undo, "restore a retargeted application byte for byte: its "
+                                                         "COREDLL.dll import, its libraries' names, no room");
+    addLibraryOption(*sub, o->libraries, "a library of the application to route through VELMARK")->excludes(undo);
+    o->dialogRoom = sub->add_option("--dialog-room", o->dialogRoomText,
+                                    "give dialogs room for their texts to grow by PERCENT (default 100)")
+                        ->expected(0, 1)
+                        ->excludes(undo);
     return {sub, [o] { return run(*o); }, &o->input};
 }
 

@@ -13,10 +13,6 @@ std::string menuItemContext(const pe::Resource& r, const std::string& path) {
     return "menu " + pe::describe(r.name) + " item " + path;
 }
 
-std::string dialogContext(const pe::Resource& r, const std::string& part) {
-    return "dialog " + pe::describe(r.name) + " " + part;
-}
-
 void menuTexts(const pe::Resource& r, const std::vector<mui::MenuItem>& items, const std::string& prefix,
                std::vector<CatalogText>& out) {
     for (size_t i = 0; i < items.size(); ++i) {
@@ -44,6 +40,10 @@ void translateItems(const pe::Resource& r, std::vector<mui::MenuItem>& items, co
 }  // namespace
 
 std::string stringContext(uint32_t id) { return "string " + std::to_string(id); }
+
+std::string dialogContext(const pe::Resource& r, const std::string& part) {
+    return "dialog " + pe::describe(r.name) + " " + part;
+}
 
 ApplicationResources readApplicationResources(const pe::Image& image, const std::string& path) {
     ApplicationResources app;

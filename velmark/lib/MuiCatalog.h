@@ -44,5 +44,7 @@ mui::Menu translateMenu(const pe::Resource& resource, mui::Menu menu, const Tran
 mui::Dialog translateDialog(const pe::Resource& resource, mui::Dialog dialog, const Translations& translations);
 
 std::string stringContext(uint32_t id);
+// "dialog #300 caption", "dialog #300 item 4".
+std::string dialogContext(const pe::Resource& r, const std::string& part);
 
 }  // namespace velmark::cli

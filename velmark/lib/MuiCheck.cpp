@@ -145,6 +145,9 @@ ModuleCheck checkLanguageModule(const pe::Image& host, const ApplicationResource
                               : "LoadResource: " + std::to_string(check.problems.size()) + " of " +
                                     std::to_string(app.leaves.size()) +
                                     " resources of the host are not held at their offsets in the module");
+    check.stringsTranslated = translated;
+    check.menusTranslated = menusTranslated;
+    check.dialogsTranslated = dialogsTranslated;
     return check;
 }
 

@@ -14,6 +14,10 @@ namespace velmark::cli {
 struct ModuleCheck {
     std::vector<std::string> lines;     // the report, one line each
     std::vector<std::string> problems;  // resources not at the host's offset
+    // What the module translates: strings by count, menus and dialogs by name ("#200").
+    size_t stringsTranslated = 0;
+    std::vector<std::string> menusTranslated, dialogsTranslated;
+    bool changesNothing = false;  // no translation reaches the application
 };
 
 ModuleCheck checkLanguageModule(const pe::Image& host, const ApplicationResources& app, const pe::Image& module,

@@ -1,10 +1,14 @@
 #include "velmark/lib/MuiFiles.h"
 
 #include "formats/exporttable/EmbeddedTable.h"
+#include "formats/pe/PeFormat.h"
+#include "velmark/lib/DialogBudget.h"
 #include "velmark/lib/Failure.h"
 #include "velmark/lib/FileIo.h"
 #include "velmark/lib/MuiName.h"
+#include "velmark/lib/ModuleReach.h"
 #include "velmark/lib/MuiPo.h"
+#include "velmark/lib/RoomLayout.h"
 #include "velmark/lib/Utf8.h"
 
 namespace velmark::cli {
@@ -36,18 +40,37 @@ uint16_t languageOf(const std::string& sysLang) {
     return uint16_t(value);
 }
 
+// Why `module` is not a resource-only DLL, the only kind of language module.
+std::string whyNotResourceOnly(const pe::Image& module) {
+    if (!(module.fileCharacteristics & pe::format::kFileDll)) return "it is not a DLL";
+    if (module.entryPointRva) return "it has code (an entry point)";
+    if (!module.imports.empty()) return "it imports " + std::string(module.imports[0].dllName);
+    if (module.directories[pe::kDirResource].rva == 0) return "it has no resources";
+    return "";
+}
+
+// Every dialog's budget, in its entries' extracted comments.
+void addDialogBudgets(const pe::Image& host, const ApplicationResources& app, std::vector<CatalogText>& texts) {
+    for (const auto& [r, dialog] : app.dialogs) {
+        const std::string comment = budgetComment(*r, dialog, placeOf(host, app.leaves, *r));
+        for (CatalogText& t : texts)
+            if (t.reference == "DIALOG/" + pe::describe(r->name)) t.where += "\n" + comment;
+    }
+}
+
 }  // namespace
 
 size_t extractTexts(const std::string& exePath, const std::string& potPath) {
     pe::Image host = readHost(exePath);
     ApplicationResources app = readApplicationResources(host, exePath);
     std::vector<CatalogText> texts = catalogTexts(app);
+    addDialogBudgets(host, app, texts);
     writePot(potPath, fileNameOf(exePath), texts);
     return texts.size();
 }
 
 BuiltModule buildModule(const std::string& exePath, const std::string& poPath, const std::string& sysLang,
-                        const std::optional<std::string>& outputPath, const std::string& dllPath) {
+                        const std::optional<std::string>& outputPath, const std::string& dllPath, bool strict) {
     uint16_t language = languageOf(sysLang);
     BuiltModule built;
     if (outputPath) {
@@ -62,15 +85,38 @@ BuiltModule buildModule(const std::string& exePath, const std::string& poPath, c
     ApplicationResources app = readApplicationResources(host, exePath);
     Translations translations = readPo(poPath);
     built.module = buildLanguageModule(host, app, translations, language, exePath);
+    if (strict && !built.module.overlong.empty())
+        throw Failure(exePath + ": " + std::to_string(built.module.overlong.size()) +
+                          " translated dialogs outgrow their places (--strict); nothing written",
+                      FailureKind::CheckFailed, built.module.overlong);
+    built.warnings = built.module.overlong;
+    if (!app.dialogs.empty() && !hasDialogRoom(host))
+        built.warnings.push_back(exePath + " was not laid out with room: its dialogs cannot grow (velmark retarget " +
+                                 exePath + " --dialog-room 100 gives them room; build against its result)");
     writeWholeFile(built.path, built.module.file);
     return built;
 }
 
-ModuleCheck checkModule(const std::string& exePath, const std::string& modulePath) {
+ModuleCheck checkModule(const std::string& exePath, const std::string& modulePath,
+                        const std::vector<LibraryFile>& libraries) {
     pe::Image host = readHost(exePath);
     ApplicationResources app = readApplicationResources(host, exePath);
     pe::Image module = readHost(modulePath);
-    return checkLanguageModule(host, app, module, modulePath);
+    std::string why = whyNotResourceOnly(module);
+    if (!why.empty())
+        throw Failure(modulePath + ": not a language module: " + why + "; a language module is a resource-only DLL",
+                      FailureKind::BadUsage);
+    ModuleCheck check = checkLanguageModule(host, app, module, modulePath);
+    if (check.problems.size() * 2 > app.leaves.size())
+        check.problems = {modulePath + " was built for another application, or another build of " + exePath + ": " +
+                          std::to_string(check.problems.size()) + " of its " + std::to_string(app.leaves.size()) +
+                          " resources are not where the module holds them (an application retargeted with "
+                          "--dialog-room is another build: check the module against the file it was built from)"};
+    const ApplicationLibraries examined = examineLibraries(host, exePath, libraries);
+    ReachVerdict verdict = judgeReach(check, resourceReach(host, examined, velmark::coredllTable()), examined.application);
+    check.lines.insert(check.lines.end(), verdict.lines.begin(), verdict.lines.end());
+    check.changesNothing = verdict.changesNothing;
+    return check;
 }
 
 }  // namespace velmark::cli

@@ -2,28 +2,40 @@
 // command line (the tests and the benchmark use it).
 #pragma once
 
+#include "velmark/lib/ApplicationLibraries.h"
 #include "velmark/lib/MuiCheck.h"
 #include "velmark/lib/MuiModuleBuilder.h"
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmark::cli {
 
-// Writes the template of every translatable text; returns how many.
+// Writes the template of every translatable text, each dialog's entries
+// with the dialog's budget; returns how many.
 size_t extractTexts(const std::string& exePath, const std::string& potPath);
 
 struct BuiltModule {
     std::string path;
     LanguageModule module;
+    std::vector<std::string> warnings;  // dialogs left untranslated; an application without room
 };
 // `sysLang` as the registry holds it ("407"): its digits name the file by
 // the module's name rule and, read as hexadecimal, give the resources'
 // language. The output defaults to the name rule's file beside the host.
 // The default name comes from `dllPath`, the VELMARK.dll that chooses it.
+// `strict`: a dialog whose translation outgrows its place is an error and
+// nothing is written.
 BuiltModule buildModule(const std::string& exePath, const std::string& poPath, const std::string& sysLang,
-                        const std::optional<std::string>& outputPath, const std::string& dllPath);
+                        const std::optional<std::string>& outputPath, const std::string& dllPath,
+                        bool strict = false);
 
-ModuleCheck checkModule(const std::string& exePath, const std::string& modulePath);
+// Also judges which translations the application's requests reach through
+// VELMARK, its libraries examined beside it and as given (those given count
+// as routed). Throws Failure (bad usage) for a module that is not a
+// resource-only DLL.
+ModuleCheck checkModule(const std::string& exePath, const std::string& modulePath,
+                        const std::vector<LibraryFile>& libraries = {});
 
 }  // namespace velmark::cli

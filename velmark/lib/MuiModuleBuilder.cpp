@@ -1,17 +1,15 @@
 #include "velmark/lib/MuiModuleBuilder.h"
 
 #include "formats/common/Align.h"
-#include "formats/common/Hex.h"
 #include "formats/resources/ImageFile.h"
 #include "formats/resources/ResourceDirectory.h"
+#include "velmark/lib/DialogBudget.h"
 #include "velmark/lib/Failure.h"
 
 #include <algorithm>
 
 namespace velmark::cli {
 namespace {
-
-using velmark::hex;
 
 bool sameResource(const pe::Resource& a, const pe::Resource& b) {
     return mui::sameResourceName(a.type, b.type) && mui::sameResourceName(a.name, b.name);
@@ -33,15 +31,12 @@ LanguageModule buildLanguageModule(const pe::Image& host, const ApplicationResou
     // The host's section as it lies in memory: file bytes, then zeros.
     std::vector<uint8_t> bytes(host.file.begin() + section->rawOffset, host.file.begin() + section->rawOffset + backed);
     bytes.resize(hostSize);
-    std::vector<uint32_t> starts;
     for (const pe::Resource& r : app.leaves) {
         if (r.dataRva < base || uint64_t(r.dataRva) + r.size > uint64_t(base) + hostSize)
             throw Failure(hostPath + ": resource " + pe::describe(r.type) + "/" + pe::describe(r.name) +
                                " lies outside the resource section " + section->name +
                                ", so the module cannot keep it at its offset");
-        starts.push_back(r.dataRva);
     }
-    std::sort(starts.begin(), starts.end());
 
     LanguageModule result;
     std::vector<pe::Resource> leaves;
@@ -84,14 +79,12 @@ LanguageModule buildLanguageModule(const pe::Image& host, const ApplicationResou
         pe::Resource leaf = *r;
         leaf.language = language;
         if (translated != mui::writeDialog(dialog)) {
-            auto next = std::upper_bound(starts.begin(), starts.end(), r->dataRva);
-            uint32_t room = (next == starts.end() ? base + hostSize : *next) - r->dataRva;
-            if (translated.size() > room)
-                throw Failure(hostPath + ": translated dialog " + pe::describe(r->name) + " needs " +
-                                   std::to_string(translated.size()) + " bytes, but its place at RVA " +
-                                   hex(r->dataRva) + " has room for " + std::to_string(room) +
-                                   " (the host's template is " + std::to_string(r->size) +
-                                   " bytes); shorten its texts");
+            uint32_t room = placeOf(host, app.leaves, *r);
+            if (translated.size() > room) {
+                result.overlong.push_back(overlongDialog(*r, translateDialog(*r, dialog, translations), room, translations));
+                leaves.push_back(leaf);
+                continue;
+            }
             std::copy(translated.begin(), translated.end(), bytes.begin() + (r->dataRva - base));
             leaf.size = uint32_t(translated.size());
             ++result.dialogsTranslated;

@@ -24,10 +24,13 @@ struct LanguageModule {
     std::vector<uint8_t> file;
     size_t stringsTranslated = 0, strings = 0;
     size_t menusTranslated = 0, dialogsTranslated = 0;
+    // Dialogs whose translation outgrows their place, left untranslated:
+    // the host's template stays. One line each, naming the entries to cut.
+    std::vector<std::string> overlong;
 };
 
 // Throws Failure naming the host (`hostPath`) and the resource when the
-// module cannot be made: e.g. a translated dialog larger than its room.
+// module cannot be made.
 LanguageModule buildLanguageModule(const pe::Image& host, const ApplicationResources& app,
                                    const Translations& translations, uint16_t language, const std::string& hostPath);
 

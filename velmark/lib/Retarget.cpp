@@ -1,13 +1,9 @@
 #include "velmark/lib/Retarget.h"
 
 #include "formats/common/DllNames.h"
-#include "formats/common/Hex.h"
-
 #include "formats/common/Printable.h"
-#include "formats/pe/ByteOrder.h"
 #include "formats/pe/ImageSummary.h"
-#include "formats/pe/PeFormat.h"
-#include "velmark/lib/ImageOffsets.h"
+#include "velmark/lib/ImportRenames.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,8 +18,6 @@ const std::string kVelmark = velmark::kVelmarkDllName;
 // Every missing import is one line; a wholly foreign image would give
 // hundreds of thousands.
 constexpr size_t kLackingShown = 100;
-
-using velmark::hex;
 
 pe::Image readOrRefuse(std::vector<uint8_t> file) {
     try {
@@ -46,23 +40,6 @@ std::vector<size_t> descriptorsNaming(const pe::Image& image, std::string_view d
     for (size_t i = 0; i < image.imports.size(); ++i)
         if (velmark::sameDllName(image.imports[i].dllName, dll)) found.push_back(i);
     return found;
-}
-
-uint32_t descriptorField(const pe::Image& image, size_t descriptor, uint32_t field) {
-    using namespace pe::format;
-    return image.read32(image.directories[pe::kDirImport].rva + uint32_t(descriptor) * kImportDescriptorSize + field);
-}
-
-// A bound import's IAT already holds COREDLL's addresses on disk; the loader
-// could keep them for VELMARK, so such an image is refused, not rewritten.
-void refuseBound(const pe::Image& image, const std::vector<size_t>& descriptors) {
-    for (size_t d : descriptors) {
-        uint32_t stamp = descriptorField(image, d, pe::format::kIdTimeDateStamp);
-        if (stamp != 0)
-            throw RetargetRefused("import descriptor " + std::to_string(d) + " (" + printable(image.imports[d].dllName) +
-                                  ") is bound (TimeDateStamp " + hex(stamp) +
-                                  "): its IAT holds addresses inside COREDLL; relink the application unbound");
-    }
 }
 
 // COREDLL's export names, for lookups of names read from an image. A name
@@ -168,7 +145,6 @@ RetargetResult retargetImage(std::vector<uint8_t> file, RetargetDirection direct
         throw RetargetRefused(toVelmark ? "no " + kCoredll + " import to retarget (it imports: " + importedNames(image) + ")"
                                         : "not retargeted: it has no " + kVelmark + " import (it imports: " +
                                               importedNames(image) + ")");
-    refuseBound(image, descriptors);
 
     RetargetResult result;
     if (toVelmark) {
@@ -182,32 +158,13 @@ RetargetResult retargetImage(std::vector<uint8_t> file, RetargetDirection direct
         for (size_t d : descriptors) result.importsChecked += image.imports[d].entries.size();
     }
 
-    const uint32_t checksumAt = checksumFieldOffset(image);
-    const uint32_t storedChecksum = pe::loadLe32(image.file.data() + checksumAt);
-    const bool checksumValid = storedChecksum != 0 && storedChecksum == peChecksum(image.file, checksumAt);
-
-    std::vector<uint32_t> nameOffsets;
-    std::vector<std::string> oldNames;
-    for (size_t d : descriptors) {
-        // The reader found the name NUL-terminated inside its section and of
-        // eleven characters, so all of it is file-backed.
-        uint32_t nameRva = descriptorField(image, d, pe::format::kIdName);
-        nameOffsets.push_back(image.fileOffsetAt(nameRva, uint32_t(from.size())));
-        // Copied before the bytes change: two descriptors may share one name
-        // string, and both must report the original.
-        oldNames.emplace_back(image.imports[d].dllName);
-    }
+    ImportRenaming renaming = renameImports(image, [&from, &to](std::string_view name) -> std::optional<std::string> {
+        if (!velmark::sameDllName(name, from)) return std::nullopt;
+        return nameWithCaseOf(name, to);
+    });
     result.file = std::move(image.file);
-    for (size_t i = 0; i < descriptors.size(); ++i) {
-        const std::string& old = oldNames[i];
-        std::string renamed = nameWithCaseOf(old, to);
-        std::copy(renamed.begin(), renamed.end(), result.file.begin() + nameOffsets[i]);
-        result.renamed.push_back({descriptors[i], old, renamed});
-    }
-    if (checksumValid) {
-        pe::storeLe32(result.file.data() + checksumAt, peChecksum(result.file, checksumAt));
-        result.checksumUpdated = true;
-    }
+    result.renamed = std::move(renaming.renamed);
+    result.checksumUpdated = renaming.checksumUpdated;
     return result;
 }
 

@@ -1,9 +1,11 @@
-// Small PE32 application images built in the tests: headers, a .text section
-// with one instruction and an .idata section with the import directory the
-// test asks for. Laid out as a Windows CE linker would: 512-byte file
+// Small PE32 application and library images built in the tests: headers, a
+// .text section with one instruction and an .idata section with the import
+// directory the test asks for, and the resources it asks for. Laid out as a Windows CE linker would: 512-byte file
 // alignment, 4 KB section alignment, the lookup tables, then the IATs, then
 // hint/name entries and DLL names.
 #pragma once
+
+#include "tests/support/ResourceImage.h"
 
 #include <cstdint>
 #include <string>
@@ -35,6 +37,10 @@ struct TestImagePlan {
     // When not empty, a .rsrc section holds this as bitmap resource 284
     // (a BMP file's bytes without its 14-byte file header).
     std::vector<uint8_t> bitmap284;
+    std::vector<mui::ResourceData> resources;  // also in .rsrc
+    // A DLL (relocatable, no entry point) exporting, under this name, one
+    // function per by-name import: a tail jump through that import's slot.
+    std::string exportsThunksAs;
 };
 
 std::vector<uint8_t> buildTestImage(const TestImagePlan& plan);

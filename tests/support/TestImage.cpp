@@ -1,11 +1,13 @@
-#include "tests/velmark/TestImage.h"
+#include "tests/support/TestImage.h"
 
 #include "formats/common/Align.h"
 #include "formats/pe/ByteOrder.h"
+#include "formats/pe/Forwarder.h"
 #include "formats/pe/PeImage.h"
 #include "tests/support/ResourceImage.h"
 #include "velmark/lib/ImageOffsets.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace velmark::testing {
@@ -24,8 +26,14 @@ constexpr uint32_t kIdataRva = 0x2000, kIdataRaw = kTextRaw + kTextSize;
 void put16(std::vector<uint8_t>& f, uint32_t at, uint16_t v) { pe::storeLe16(f.data() + at, v); }
 void put32(std::vector<uint8_t>& f, uint32_t at, uint32_t v) { pe::storeLe32(f.data() + at, v); }
 
-// The .idata contents for the plan, placed at kIdataRva; sets the IAT range.
-std::vector<uint8_t> importData(const TestImagePlan& plan, uint32_t& iatRva, uint32_t& iatSize) {
+struct Slot {
+    std::string name;
+    uint32_t rva;
+};
+
+// The .idata contents for the plan, placed at kIdataRva; sets the IAT range
+// and the slot of each by-name import.
+std::vector<uint8_t> importData(const TestImagePlan& plan, uint32_t& iatRva, uint32_t& iatSize, std::vector<Slot>& slots) {
     const size_t n = plan.libraries.size();
     uint32_t lookupStart = uint32_t(n + 1) * 20;
     uint32_t tableBytes = 0;
@@ -53,6 +61,7 @@ std::vector<uint8_t> importData(const TestImagePlan& plan, uint32_t& iatRva, uin
         put32(d, uint32_t(i * 20) + 16, kIdataRva + iat);
         for (const TestImport& import : l.imports) {
             uint32_t entry = import.byName ? appendName(import.name, true) : 0x80000000u | import.ordinal;
+            if (import.byName) slots.push_back({import.name, kIdataRva + iat});
             for (uint32_t r = 0; r < import.repeat; ++r) {
                 put32(d, lookup, entry);
                 put32(d, iat, entry);  // unbound: the IAT on disk repeats the lookup table
@@ -69,9 +78,32 @@ std::vector<uint8_t> importData(const TestImagePlan& plan, uint32_t& iatRva, uin
     return d;
 }
 
-// Bitmap 284 in language 0x409, as the resource section at `rva`.
-std::vector<uint8_t> resourceData(const std::vector<uint8_t>& bitmap, uint32_t rva) {
-    return mui::writeResourceSection({{pe::ResourceName{2, {}}, pe::ResourceName{284, {}}, 0x409, bitmap}}, rva);
+// Appends to .idata an export directory naming `thunks[i]` at `code + 8 * i`.
+void appendExports(std::vector<uint8_t>& d, const std::string& dllName, const std::vector<Slot>& thunks, uint32_t code) {
+    d.resize(velmark::alignUp(uint32_t(d.size()), 4));
+    const uint32_t directory = uint32_t(d.size()), n = uint32_t(thunks.size());
+    d.resize(directory + 40 + 10 * n);
+    auto text = [&d](const std::string& t) {
+        uint32_t at = kIdataRva + uint32_t(d.size());
+        d.insert(d.end(), t.begin(), t.end());
+        d.push_back(0);
+        return at;
+    };
+    put32(d, directory + 12, text(dllName));
+    put32(d, directory + 16, 1);  // ordinal base
+    put32(d, directory + 20, n);
+    put32(d, directory + 24, n);
+    put32(d, directory + 28, kIdataRva + directory + 40);
+    put32(d, directory + 32, kIdataRva + directory + 40 + 4 * n);
+    put32(d, directory + 36, kIdataRva + directory + 40 + 8 * n);
+    std::vector<Slot> sorted = thunks;  // the name table is sorted
+    std::sort(sorted.begin(), sorted.end(), [](const Slot& a, const Slot& b) { return a.name < b.name; });
+    for (uint32_t i = 0; i < n; ++i) {
+        put32(d, directory + 40 + 4 * i, code + 8 * i);
+        auto at = std::find_if(thunks.begin(), thunks.end(), [&](const Slot& t) { return t.name == sorted[i].name; });
+        put32(d, directory + 40 + 4 * n + 4 * i, text(sorted[i].name));
+        put16(d, directory + 40 + 8 * n + 2 * i, uint16_t(at - thunks.begin()));
+    }
 }
 
 void writeSectionHeader(std::vector<uint8_t>& f, uint32_t at, const char* name, uint32_t rva, uint32_t virtualSize,
@@ -88,12 +120,17 @@ void writeSectionHeader(std::vector<uint8_t>& f, uint32_t at, const char* name, 
 
 std::vector<uint8_t> buildTestImage(const TestImagePlan& plan) {
     uint32_t iatRva = 0, iatSize = 0;
-    std::vector<uint8_t> idata = importData(plan, iatRva, iatSize);
+    std::vector<Slot> slots;
+    std::vector<uint8_t> idata = importData(plan, iatRva, iatSize, slots);
+    const uint32_t exportRva = kIdataRva + velmark::alignUp(uint32_t(idata.size()), 4);
+    if (!plan.exportsThunksAs.empty()) appendExports(idata, plan.exportsThunksAs, slots, kTextRva + 4);
+    std::vector<mui::ResourceData> resources = plan.resources;
+    if (!plan.bitmap284.empty()) resources.push_back({pe::ResourceName{2, {}}, pe::ResourceName{284, {}}, 0x409, plan.bitmap284});
     const uint32_t idataRawSize = velmark::alignUp(uint32_t(idata.size()), kFileAlignment);
     const uint32_t rsrcRva = kIdataRva + velmark::alignUp(uint32_t(idata.size()), kSectionAlignment);
     const uint32_t rsrcRaw = kIdataRaw + idataRawSize;
-    const std::vector<uint8_t> rsrc = plan.bitmap284.empty() ? std::vector<uint8_t>()
-                                                              : resourceData(plan.bitmap284, rsrcRva);
+    const std::vector<uint8_t> rsrc = resources.empty() ? std::vector<uint8_t>()
+                                                        : mui::writeResourceSection(resources, rsrcRva);
     const uint32_t rsrcRawSize = velmark::alignUp(uint32_t(rsrc.size()), kFileAlignment);
     std::vector<uint8_t> f(rsrcRaw + rsrcRawSize);
 
@@ -104,11 +141,12 @@ std::vector<uint8_t> buildTestImage(const TestImagePlan& plan) {
     put16(f, fh + 0, plan.machine);
     put16(f, fh + 2, rsrc.empty() ? 2 : 3);  // sections
     put16(f, fh + 16, 0xE0);   // optional header size
-    put16(f, fh + 18, 0x0103); // executable, 32-bit, relocations stripped
+    const bool dll = !plan.exportsThunksAs.empty();
+    put16(f, fh + 18, dll ? 0x2102 : 0x0103); // a DLL, or an executable without relocations; 32-bit
     put16(f, oh + 0, 0x10B);
     put32(f, oh + 4, kTextSize);         // SizeOfCode
     put32(f, oh + 8, idataRawSize);      // SizeOfInitializedData
-    put32(f, oh + 16, kTextRva);         // entry point
+    put32(f, oh + 16, dll ? 0 : kTextRva);  // entry point
     put32(f, oh + 20, kTextRva);         // BaseOfCode
     put32(f, oh + 24, kIdataRva);        // BaseOfData
     put32(f, oh + 28, kImageBase);
@@ -135,6 +173,10 @@ std::vector<uint8_t> buildTestImage(const TestImagePlan& plan) {
                            0x40000040);
         std::memcpy(f.data() + rsrcRaw, rsrc.data(), rsrc.size());
     }
+    if (dll) {
+        put32(f, oh + 96, exportRva);
+        put32(f, oh + 96 + 4, uint32_t(idata.size()) - (exportRva - kIdataRva));
+    }
     put32(f, oh + 96 + 8 * 12, iatRva);    // IAT directory
     put32(f, oh + 96 + 8 * 12 + 4, iatSize);
 
@@ -147,6 +189,12 @@ std::vector<uint8_t> buildTestImage(const TestImagePlan& plan) {
     for (uint32_t at = kTextRaw + 4; at < kTextRaw + kTextSize; at += 4) {
         filler = filler * 1664525u + 1013904223u;
         put32(f, at, filler);
+    }
+    for (size_t i = 0; dll && i < slots.size(); ++i) {
+        const uint32_t thunk = kTextRva + 4 + 8 * uint32_t(i);
+        pe::ForwarderCode code = pe::encodeForwarder(thunk, slots[i].rva).value();
+        put32(f, kTextRaw + (thunk - kTextRva), code[0]);
+        put32(f, kTextRaw + (thunk - kTextRva) + 4, code[1]);
     }
     std::memcpy(f.data() + kIdataRaw, idata.data(), idata.size());
 
