@@ -32,6 +32,7 @@ int run(const Options& o) {
                   << " imports come from VELMARK.dll; velmark retarget --undo restores COREDLL.dll\n";
         return kExitOk;
     case AppState::NotServed: break;
+    case AppState::NotAnImage: throw CommandError(o.input + ": " + verdict.why, kExitUnusable);
     }
     throw CommandError(o.input + ": cannot be retargeted: " + verdict.why, kExitCheckFailed, verdict.details);
 }
@@ -45,7 +46,8 @@ Command addCheckCommand(CLI::App& app) {
         "Say, writing nothing, whether an application can use VELMARK.dll: ready to retarget,\n"
         "already retargeted, or why not (not a Windows CE ARM or ARMV4I application, no COREDLL import,\n"
         "a bound import, imports VELMARK.dll lacks, each listed).\n"
-        "Exit status: 0 ready or already retargeted, 1 cannot be retargeted or unreadable, 2 bad usage.");
+        "Exit status: 0 ready or already retargeted, 1 cannot be retargeted, 2 bad usage or a file that\n"
+        "cannot be used (unreadable, not a PE image).");
     sub->add_option("APP", o->input, "the application image (.exe or .dll)")->required();
     sub->add_option("--table", o->table, "export table source to check against (default: the built-in copy)");
     return {sub, [o] { return run(*o); }, &o->input};

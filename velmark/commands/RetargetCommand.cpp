@@ -85,6 +85,8 @@ int run(const Options& o) {
     try {
         result = retargetImage(std::move(bytes),
                                o.undo ? RetargetDirection::ToCoredll : RetargetDirection::ToVelmark, table.table);
+    } catch (const NotAnImage& e) {
+        throw CommandError(o.input + ": " + e.what(), kExitUnusable);
     } catch (const RetargetRefused& e) {
         throw CommandError(o.input + ": " + e.what(), kExitCheckFailed, e.details());
     }
@@ -119,7 +121,9 @@ Command addRetargetCommand(CLI::App& app) {
         "VELMARK exports, otherwise the missing ones are listed and nothing is written.\n"
         "Writes retargeted/APP.exe beside the input (restored/APP.exe with --undo), keeping the\n"
         "application's file name, unless -o or --in-place.\n"
-        "Exit status: 0 written, 1 refused or failed, 2 bad usage.");
+        "Exit status: 0 written, 1 refused (the application does not qualify, or is already in the asked\n"
+        "state), 2 bad usage (an output that is one of the inputs) or a file that cannot be used (unreadable,\n"
+        "not a PE image, cannot be written).");
     sub->add_option("APP", o->input, "the application image (.exe or .dll)")->required();
     sub->add_option("--table", o->table, "export table source to check against (default: the built-in copy)");
     CLI::Option* output = sub->add_option("-o,--output", o->output, "write the result here (overwrites it)");
