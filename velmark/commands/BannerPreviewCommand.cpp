@@ -39,6 +39,7 @@ void requireReadableFile(const std::string& path) {
 int run(const Options& o) {
     if (o.output.empty()) throw CommandError("-o: the output file name is empty", kExitBadUsage);
     requireReadableFile(o.dll);
+    refuseToOverwriteInputs(o.output, {o.exe, o.exeBitmap, o.bannerFile, o.dll, o.table});
     LoadedTable table = loadTable(o.table);
     BannerScene scene;
     scene.dllPath = o.dll;

@@ -39,19 +39,16 @@ std::string defaultOutput(const std::string& input, bool undo) {
     return (base / (undo ? kRestoredFolder : kRetargetedFolder) / path.filename()).string();
 }
 
-bool sameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec);
-}
-
 // Where the result goes; refuses to overwrite anything it was not told to.
 std::string chooseOutput(const Options& o) {
-    if (o.inPlace) return o.input;
+    if (o.inPlace) {
+        refuseToOverwriteInputs(o.input, {o.table});
+        return o.input;
+    }
     if (o.output) {
         if (o.output->empty()) throw CommandError("-o: the output file name is empty", kExitBadUsage);
-        if (sameFile(*o.output, o.input))
-            throw CommandError(*o.output + ": is the input itself; use --in-place to change it (a backup is kept)",
-                               kExitBadUsage);
+        refuseToOverwriteInputs(*o.output, {o.input, o.table},
+                                "choose another output, or use --in-place to change it (a backup is kept)");
         return *o.output;
     }
     std::string output = defaultOutput(o.input, o.undo);
