@@ -115,6 +115,11 @@ TEST(MuiCommand, RealSizedApplicationRoundTripsThroughPoAndReadsBackInOtherTools
     EXPECT_EQ(readobj.exitCode, 0) << readobj.err;
     EXPECT_EQ(readobj.err, "");
     EXPECT_NE(readobj.out.find("Type: STRINGTABLE (ID 6)"), std::string::npos);
+    // It starts at the section named .rsrc: the module's directory, every leaf in German, none of the host's.
+    size_t german = 0;
+    for (size_t at = 0; (at = readobj.out.find("Language: (ID 1031)", at)) != std::string::npos; ++at) ++german;
+    EXPECT_EQ(german, 91u);
+    EXPECT_FALSE(contains(readobj.out, "(ID 1033)"));
     const std::string script =
         "import pefile,sys\n"
         "pe = pefile.PE(sys.argv[1])\n"
@@ -131,7 +136,7 @@ TEST(MuiCommand, RealSizedApplicationRoundTripsThroughPoAndReadsBackInOtherTools
         "      pe.OPTIONAL_HEADER.Subsystem, [s.Name.rstrip(b'\\0').decode() for s in pe.sections])\n";
     RunResult pefile = runProgram({PYTHON3, "-c", script, module});
     EXPECT_EQ(pefile.exitCode, 0) << pefile.err;
-    EXPECT_EQ(pefile.out, "91 0x1c0 0x210e 0 9 ['.bss', '.rsrc']\n");
+    EXPECT_EQ(pefile.out, "91 0x1c0 0x210e 0 9 ['.bss', '.rdata', '.rsrc']\n");
 
     // LoadResource's offsets: a module whose raw data moved is reported.
     std::vector<uint8_t> broken = readBytes(module);
