@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "velmark " VELMARK_VERSION
                                       " (VELMARK.dll for Windows CE 4.10 and later, ARM and ARMV4I applications)");
     app.require_subcommand(1);
+    app.footer("Exit status of every subcommand: 0 yes or done, 1 the answer is no (a check fails), 2 bad usage\n"
+               "or a file that cannot be used.");
     std::vector<Command> commands = {addCheckCommand(app),         addInspectCommand(app),
                                     addRetargetCommand(app),      addMuiNameCommand(app),
                                     addMuiCommand(app),           addBannerPreviewCommand(app),
@@ -45,10 +47,10 @@ int main(int argc, char** argv) {
         } catch (const std::bad_alloc&) {
             std::cerr << prefix << (command.subject && !command.subject->empty() ? *command.subject + ": " : "")
                       << "not enough memory to finish\n";
-            return kExitCheckFailed;
+            return kExitUnusable;
         } catch (const std::exception& e) {
             std::cerr << prefix << e.what() << "\n";
-            return kExitCheckFailed;
+            return kExitUnusable;
         }
     }
     return kExitBadUsage;

@@ -152,21 +152,21 @@ TEST(BannerPreviewCommand, FailuresNameTheFile) {
     ScratchDir dir;
     writeBytes(dir.path("notes.bmp"), {'n', 'o', 't', ' ', 'a', ' ', 'b', 'm', 'p'});
     RunResult r = runVelmark({"banner-preview", "--exe-bitmap", dir.path("notes.bmp"), "-o", dir.path("x.png")});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find(dir.path("notes.bmp") + ": cannot be read as a picture"), std::string::npos) << r.err;
 
     writeBytes(dir.path("fake.dll"), {'M', 'Z'});
     r = runVelmark({"banner-preview", "--dll", dir.path("fake.dll"), "-o", dir.path("x.png")});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find(dir.path("fake.dll")), std::string::npos) << r.err;
     EXPECT_FALSE(fileExists(dir.path("x.png")));
 
     // A directory as --dll, a missing banner file, an empty output name.
     r = runVelmark({"banner-preview", "--dll", dir.path(""), "-o", dir.path("x.png")});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find(dir.path("") + ": cannot be used as --dll: it is a directory"), std::string::npos) << r.err;
     r = runVelmark({"banner-preview", "--banner-file", dir.path("absent.bmp"), "-o", dir.path("x.png")});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find(dir.path("absent.bmp") + ": cannot be read"), std::string::npos) << r.err;
     r = runVelmark({"banner-preview", "--exe-bitmap", dir.path("notes.bmp"), "-o", ""});
     EXPECT_EQ(r.exitCode, 2);

@@ -93,7 +93,7 @@ TEST(BannerChecks, BannerPreviewTakesBitmap284FromTheApplication) {
 
     writeBytes(dir.path("plain.exe"), buildTestImage(typicalApplication()));
     RunResult none = runVelmark({"banner-preview", "--exe", dir.path("plain.exe"), "-o", dir.path("c.png")});
-    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.exitCode, 2);
     EXPECT_TRUE(contains(none.err, dir.path("plain.exe") + ": has no bitmap resource 284")) << none.err;
 }
 

@@ -78,7 +78,7 @@ TEST_F(FilesGivenAndWritten, AnExportTableThatIsADirectoryOrEmptyIsRefusedByName
               {"check", app, "--table", table},
               {"banner-preview", "-o", dir.path("b.png"), "--table", table}}) {
             RunResult r = runVelmark(args);
-            EXPECT_EQ(r.exitCode, 1) << args[0] << " " << table;
+            EXPECT_EQ(r.exitCode, 2) << args[0] << " " << table;
             EXPECT_TRUE(contains(r.err, table + why)) << r.err;
         }
     }

@@ -162,7 +162,7 @@ TEST(InspectCommand, ReportsAnyImageAndRefusesNonImages) {
     const std::string text = dir.path("notes.txt");
     writeBytes(text, {'h', 'e', 'l', 'l', 'o'});
     r = runVelmark({"inspect", text});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(contains(r.err, "velmark inspect: " + text + ": not a readable PE image: DOS header")) << r.err;
 }
 

@@ -135,6 +135,11 @@ TEST(MuiCommand, RealSizedApplicationRoundTripsThroughPoAndReadsBackInOtherTools
     EXPECT_EQ(readobj.exitCode, 0) << readobj.err;
     EXPECT_EQ(readobj.err, "");
     EXPECT_NE(readobj.out.find("Type: STRINGTABLE (ID 6)"), std::string::npos);
+    // It starts at the section named .rsrc: the module's directory, every leaf in German, none of the host's.
+    size_t german = 0;
+    for (size_t at = 0; (at = readobj.out.find("Language: (ID 1031)", at)) != std::string::npos; ++at) ++german;
+    EXPECT_EQ(german, 91u);
+    EXPECT_FALSE(contains(readobj.out, "(ID 1033)"));
     const std::string script =
         "import pefile,sys\n"
         "pe = pefile.PE(sys.argv[1])\n"
@@ -151,7 +156,7 @@ TEST(MuiCommand, RealSizedApplicationRoundTripsThroughPoAndReadsBackInOtherTools
         "      pe.OPTIONAL_HEADER.Subsystem, [s.Name.rstrip(b'\\0').decode() for s in pe.sections])\n";
     RunResult pefile = runProgram({PYTHON3, "-c", script, module});
     EXPECT_EQ(pefile.exitCode, 0) << pefile.err;
-    EXPECT_EQ(pefile.out, "91 0x1c0 0x210e 0 9 ['.bss', '.rsrc']\n");
+    EXPECT_EQ(pefile.out, "91 0x1c0 0x210e 0 9 ['.bss', '.rdata', '.rsrc']\n");
 
     // LoadResource's offsets: a module whose raw data moved is reported.
     std::vector<uint8_t> broken = readBytes(module);
@@ -189,13 +194,13 @@ TEST(MuiCommand, RefusesWhatCannotBeBuiltNamingFileAndPlace) {
 
     writeText(po, "msgid \"\"\nmsgstr \"\"\n\nmsgctxt \"string 100\"\nmsgid \"a\nmsgstr \"b\"\n");
     RunResult syntax = runVelmark({"mui", "build", exe, po, "--syslang", "407"});
-    EXPECT_EQ(syntax.exitCode, 1);
+    EXPECT_EQ(syntax.exitCode, 2);
     EXPECT_NE(syntax.err.find(po + ":6: end-of-line within string"), std::string::npos) << syntax.err;  // as msgfmt says
 
     RunResult usage = runVelmark({"mui", "build", exe, po, "--syslang", "german"});
     EXPECT_EQ(usage.exitCode, 2) << usage.err;
     RunResult noImage = runVelmark({"mui", "extract", po, "-o", dir.path("x.pot")});
-    EXPECT_EQ(noImage.exitCode, 1);
+    EXPECT_EQ(noImage.exitCode, 2);
     EXPECT_NE(noImage.err.find(po + ": DOS header"), std::string::npos) << noImage.err;
 }
 

@@ -123,8 +123,9 @@ TEST(ReadmeProcedure, InstalledCommandNeedsNoBuildTree) {
     writeApplication(dir);
     std::vector<std::string> blocks = procedureBlocks(readme);
     blocks.push_back("velmark --version && velmark inspect moved/share/velmark/VELMARK.dll\n"
-                     "velmark mui extract app.exe -o app.pot && velmark mui build app.exe app.pot --syslang 407\n"
-                     "velmark mui check app.exe app.exe.0407.mui || test $? -eq 1\n");
+                     "velmark mui extract app.exe -o app.pot\n"
+                     // The application has no text: the module is named by the installed image, then refused.
+                     "velmark mui build app.exe app.pot --syslang 407 2>err || grep -q 'translates nothing' err\n");
     runBlocks(blocks, dir, dir.path("moved/bin"), hide, readme);
 }
 

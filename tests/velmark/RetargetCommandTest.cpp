@@ -35,7 +35,7 @@ TEST_F(RetargetCommand, WritesTheApplicationUnderItsOwnNameInAFolderAndLeavesThe
 
     // Run again: the default name is not overwritten.
     RunResult again = runVelmark({"retarget", app});
-    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_EQ(again.exitCode, 2);
     EXPECT_TRUE(contains(again.err, out + ": already exists")) << again.err;
 }
 
@@ -64,7 +64,7 @@ TEST_F(RetargetCommand, InPlaceKeepsABackupWhichUndoInPlaceRetiresAndNeverOverwr
     ASSERT_EQ(runVelmark({"retarget", "--in-place", app}).exitCode, 0);
     writeBytes(app + ".bak", {'o', 'l', 'd'});
     undo = runVelmark({"retarget", "--undo", "--in-place", app});
-    EXPECT_EQ(undo.exitCode, 1);
+    EXPECT_EQ(undo.exitCode, 2);
     EXPECT_TRUE(contains(undo.err, app + ".bak: a backup already exists")) << undo.err;
     EXPECT_EQ(readBytes(app), retargeted);
     EXPECT_EQ(readBytes(app + ".bak"), std::vector<uint8_t>({'o', 'l', 'd'}));
@@ -93,7 +93,7 @@ TEST_F(RetargetCommand, RefusalsNameTheFileAndWriteNothing) {
     EXPECT_FALSE(fileExists(x86 + ".bak"));
 
     r = runVelmark({"retarget", dir.path("missing.exe")});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(contains(r.err, dir.path("missing.exe") + ": cannot be read")) << r.err;
 }
 

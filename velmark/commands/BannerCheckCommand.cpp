@@ -20,7 +20,8 @@ int run(const Options& o) {
     BannerFileVerdict verdict = checkBannerFileBytes(readWholeFile(o.file));
     if (!verdict.drawable)
         throw CommandError(o.file + ": will not be drawn: " + verdict.why +
-                           "; the banner is then composed from the application's bitmap 284");
+                               "; the banner is then composed from the application's bitmap 284",
+                           kExitCheckFailed);
     for (const std::string& warning : verdict.warnings)
         std::cerr << "velmark banner-check: " << o.file << ": warning: " << warning << "\n";
     std::cout << o.file << ": will be drawn (" << verdict.description << ")\n";
@@ -34,7 +35,7 @@ Command addBannerCheckCommand(CLI::App& app) {
     CLI::App* sub = app.add_subcommand(
         "banner-check",
         "Say whether VELMARK.dll will draw a banner file, by the same check the module runs, and why not.\n"
-        "Exit status: 0 drawn (warnings on stderr), 1 not drawn or unreadable, 2 bad usage.");
+        "Exit status: 0 drawn (warnings on stderr), 1 not drawn, 2 bad usage or a file that cannot be read.");
     sub->add_option("FILE", o->file, "the banner file (APP.bmp)")->required();
     return {sub, [o] { return run(*o); }, &o->file};
 }

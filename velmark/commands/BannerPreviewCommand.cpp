@@ -39,6 +39,7 @@ void requireReadableFile(const std::string& path) {
 int run(const Options& o) {
     if (o.output.empty()) throw CommandError("-o: the output file name is empty", kExitBadUsage);
     requireReadableFile(o.dll);
+    refuseToOverwriteInputs(o.output, {o.exe, o.exeBitmap, o.bannerFile, o.dll, o.table});
     LoadedTable table = loadTable(o.table);
     BannerScene scene;
     scene.dllPath = o.dll;
@@ -71,7 +72,7 @@ Command addBannerPreviewCommand(CLI::App& app) {
         "runs on the emulated ARM device, with the banner file beside the application and/or the\n"
         "application's own bitmap 284, and its answer is written as PNG. A banner file that will not\n"
         "be drawn is reported, with the reason, on stderr.\n"
-        "Exit status: 0 written, 1 failed or a file cannot be used, 2 bad usage.");
+        "Exit status: 0 written, 2 bad usage or a file that cannot be used (read, run or written).");
     CLI::Option* exe =
         sub->add_option("--exe", o->exe, "the application: its bitmap resource 284 is taken from it");
     sub->add_option("--exe-bitmap", o->exeBitmap, "the application's bitmap resource 284, as a picture file (BMP)")

@@ -50,6 +50,7 @@ int run(const Options& o) {
                   << " imports come from VELMARK.dll; velmark retarget --undo restores COREDLL.dll\n";
         return reportLibrariesAndReach(o, table) ? kExitOk : kExitCheckFailed;
     case AppState::NotServed: break;
+    case AppState::NotAnImage: throw CommandError(o.input + ": " + verdict.why, kExitUnusable);
     }
     throw CommandError(o.input + ": cannot be retargeted: " + verdict.why, kExitCheckFailed, verdict.details);
 }
@@ -66,7 +67,7 @@ Command addCheckCommand(CLI::App& app) {
         "routed through VELMARK and which others it drags in, and whether the application's requests for\n"
         "its strings, menus and dialogs reach VELMARK (and so a language module).\n"
         "Exit status: 0 ready or already retargeted, 1 cannot be retargeted (or a library given cannot be\n"
-        "routed) or unreadable, 2 bad usage.");
+        "routed), 2 bad usage or a file that cannot be used (unreadable, not a PE image).");
     sub->add_option("APP", o->input, "the application image (.exe or .dll)")->required();
     sub->add_option("--table", o->table, "export table source to check against (default: the built-in copy)");
     addLibraryOption(*sub, o->libraries, "a library of the application to route through VELMARK");

@@ -69,7 +69,8 @@ Command addInspectCommand(CLI::App& app) {
         "Report what a PE image is: machine, subsystem and version, sections, exports and imports.\n"
         "For VELMARK.dll, also check the whole export table, the import table and every forwarder\n"
         "against the export table source, naming each mismatch.\n"
-        "Exit status: 0 read (and matching), 1 unreadable or mismatching, 2 bad usage.");
+        "Exit status: 0 read (and matching), 1 mismatching or a wrong exception table, 2 bad usage or a\n"
+        "file that cannot be read as a PE image.");
     sub->add_option("FILE", o->input, "the image to inspect")->required();
     sub->add_option("--table", o->table, "export table source to check against (default: the built-in copy)");
     return {sub, [o] { return run(*o); }, &o->input};

@@ -52,7 +52,7 @@ Command addMuiNameCommand(CLI::App& app) {
         "HKEY_LOCAL_MACHINE\\MUI has Enable = 1: the executable's full path, a point, the SysLang number\n"
         "with at least four digits, and \".mui\". Says \"none: REASON\" on stderr when no module would be loaded.\n"
         "The answer comes from the real VELMARK.dll choosing on the emulated ARM device.\n"
-        "Exit status: 0 a name, 1 none, 2 bad usage.");
+        "Exit status: 0 a name, 1 none, 2 bad usage or a VELMARK.dll that cannot be run.");
     sub->add_option("--exe", o->exe, "the host executable's full path on the device, e.g. \\Windows\\app.exe")
         ->required();
     sub->add_option("--syslang", o->sysLang,

@@ -58,11 +58,12 @@ std::optional<unsigned> dialogRoomPercent(const Options& o) {
 // A private copy goes beside the application, where the loader looks first.
 // One already there is kept when it holds the same bytes, never replaced.
 std::vector<std::string> writeCopies(const std::vector<RoutedCopy>& copies, const std::string& output,
-                                     const std::string& input) {
+                                     const std::string& input, const std::vector<std::string>& inputs) {
     std::vector<std::string> written;
     const fs::path folder = fs::path(output).parent_path();
     for (const RoutedCopy& copy : copies) {
         const std::string path = (folder / copy.privateName).string();
+        refuseToOverwriteInputs(path, inputs);
         std::error_code ec;
         if (fs::exists(fs::symlink_status(path, ec)) && readWholeFile(path) != copy.file)
             throw CommandError(path + ": already exists with other bytes; remove it to route " + copy.name + " again");
@@ -86,19 +87,25 @@ std::string defaultOutput(const std::string& input, bool undo) {
     return (base / (undo ? kRestoredFolder : kRetargetedFolder) / path.filename()).string();
 }
 
-bool sameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec);
+// Every file the command reads: none of them is ever written over, except
+// the application itself with --in-place.
+std::vector<std::string> inputsOf(const Options& o) {
+    std::vector<std::string> inputs = {o.input, o.table};
+    for (const LibraryFile& library : libraryFiles(o.libraries)) inputs.push_back(library.path);
+    return inputs;
 }
 
 // Where the result goes; refuses to overwrite anything it was not told to.
 std::string chooseOutput(const Options& o) {
-    if (o.inPlace) return o.input;
+    std::vector<std::string> inputs = inputsOf(o);
+    if (o.inPlace) {
+        refuseToOverwriteInputs(o.input, std::vector<std::string>(inputs.begin() + 1, inputs.end()));
+        return o.input;
+    }
     if (o.output) {
         if (o.output->empty()) throw CommandError("-o: the output file name is empty", kExitBadUsage);
-        if (sameFile(*o.output, o.input))
-            throw CommandError(*o.output + ": is the input itself; use --in-place to change it (a backup is kept)",
-                               kExitBadUsage);
+        refuseToOverwriteInputs(*o.output, inputs,
+                                "choose another output, or use --in-place to change it (a backup is kept)");
         return *o.output;
     }
     std::string output = defaultOutput(o.input, o.undo);
@@ -131,6 +138,8 @@ int run(const Options& o) {
     ApplicationRetarget result;
     try {
         result = retargetApplication(std::move(request), table.table);
+    } catch (const NotAnImage& e) {
+        throw CommandError(o.input + ": " + e.what(), kExitUnusable);
     } catch (const RetargetRefused& e) {
         throw CommandError(o.input + ": " + e.what(), kExitCheckFailed, e.details());
     }
@@ -141,7 +150,7 @@ int run(const Options& o) {
         fs::create_directories(folder, ec);
         if (ec) throw CommandError(folder.string() + ": cannot be created: " + ec.message());
     }
-    const std::vector<std::string> copies = writeCopies(result.copies, output, o.input);
+    const std::vector<std::string> copies = writeCopies(result.copies, output, o.input, inputsOf(o));
     writeWholeFile(output, result.application.file, o.input);
 
     for (const RenamedImport& r : result.application.renamed)
@@ -193,7 +202,9 @@ Command addRetargetCommand(CLI::App& app) {
         "dialog with room for its texts to grow by PERCENT (default 100); the original section stays.\n"
         "Writes retargeted/APP.exe beside the input (restored/APP.exe with --undo), keeping the\n"
         "application's file name, unless -o or --in-place. --undo restores the original byte for byte.\n"
-        "Exit status: 0 written, 1 refused or failed, 2 bad usage.");
+        "Exit status: 0 written, 1 refused (the application does not qualify, or is already in the asked\n"
+        "state), 2 bad usage (an output that is one of the inputs) or a file that cannot be used (unreadable,\n"
+        "not a PE image, cannot be written).");
     sub->add_option("APP", o->input, "the application image (.exe or .dll)")->required();
     sub->add_option("--table", o->table, "export table source to check against (default: the built-in copy)");
     CLI::Option* output = sub->add_option("-o,--output", o->output, "write the result here (overwrites it)");

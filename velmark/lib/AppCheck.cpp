@@ -23,6 +23,7 @@ AppVerdict checkApplication(std::vector<uint8_t> file, const velmark::ExportTabl
     try {
         image = pe::readImage(std::move(file));
     } catch (const pe::PeFormatError& e) {
+        verdict.state = AppState::NotAnImage;
         verdict.why = std::string("not a PE image: ") + e.what();
         return verdict;
     }

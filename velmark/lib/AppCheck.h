@@ -11,12 +11,12 @@
 
 namespace velmark::cli {
 
-enum class AppState { ReadyToRetarget, AlreadyRetargeted, NotServed };
+enum class AppState { ReadyToRetarget, AlreadyRetargeted, NotServed, NotAnImage };
 
 struct AppVerdict {
     AppState state = AppState::NotServed;
     std::string summary;               // machine, subsystem, kind of image
-    std::string why;                   // for NotServed (and a retargeted image that cannot be undone)
+    std::string why;                   // for NotServed and NotAnImage (and a retargeted image that cannot be undone)
     std::vector<std::string> details;  // e.g. each import VELMARK lacks
     size_t coredllImports = 0;         // entries taken from COREDLL (or VELMARK, once retargeted)
 };

@@ -9,7 +9,7 @@ pe::Image readOrRefuse(std::vector<uint8_t> file) {
     try {
         return pe::readImage(std::move(file));
     } catch (const pe::PeFormatError& e) {
-        throw RetargetRefused(std::string("not a PE image: ") + e.what());
+        throw NotAnImage(std::string("not a PE image: ") + e.what());
     }
 }
 

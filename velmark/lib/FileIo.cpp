@@ -121,6 +121,20 @@ void writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, 
     writeAtomically(target, bytes, permissionsFrom);
 }
 
+void refuseToOverwriteInputs(const std::string& output, const std::vector<std::string>& inputs,
+                             const std::string& remedy) {
+    struct stat written {};
+    if (::stat(output.c_str(), &written) != 0) return;  // not there yet: nothing to lose
+    for (const std::string& input : inputs) {
+        struct stat read {};
+        if (!input.empty() && ::stat(input.c_str(), &read) == 0 && read.st_dev == written.st_dev &&
+            read.st_ino == written.st_ino)
+            throw Failure(output + ": is the same file as the input " + input + ", which writing it would destroy; " +
+                              remedy,
+                          FailureKind::BadUsage);
+    }
+}
+
 void makeBackup(const std::string& path, const std::string& backup) {
     std::error_code ec;
     if (fs::exists(fs::symlink_status(backup, ec)))

@@ -21,6 +21,12 @@ std::vector<uint8_t> readWholeFile(const std::string& path);
 void writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes,
                     const std::string& permissionsFrom = {});
 
+// Refuses (bad usage) to write `output` over one of the command's inputs:
+// the same file under any name (device and inode, symbolic links followed).
+// `remedy` ends the message.
+void refuseToOverwriteInputs(const std::string& output, const std::vector<std::string>& inputs,
+                             const std::string& remedy = "choose another output");
+
 // Copies `path` to `backup`; refuses when `backup` already exists, so that an
 // earlier backup (perhaps the only original left) is never overwritten.
 void makeBackup(const std::string& path, const std::string& backup);

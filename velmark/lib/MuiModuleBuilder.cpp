@@ -1,10 +1,10 @@
 #include "velmark/lib/MuiModuleBuilder.h"
 
-#include "formats/common/Align.h"
 #include "formats/resources/ImageFile.h"
 #include "formats/resources/ResourceDirectory.h"
 #include "velmark/lib/DialogBudget.h"
 #include "velmark/lib/Failure.h"
+#include "velmark/lib/MuiModuleImage.h"
 
 #include <algorithm>
 
@@ -26,28 +26,29 @@ LanguageModule buildLanguageModule(const pe::Image& host, const ApplicationResou
         throw Failure(hostPath + ": the resource directory does not lie in a page-aligned section");
     const uint32_t base = section->virtualAddress;
     const uint32_t hostSize = section->span();
-    const uint32_t backed = section->fileBackedSize();
 
-    // The host's section as it lies in memory: file bytes, then zeros.
-    std::vector<uint8_t> bytes(host.file.begin() + section->rawOffset, host.file.begin() + section->rawOffset + backed);
-    bytes.resize(hostSize);
+    // The host's resource data as it lies in memory, and nothing else of the
+    // host's section: its directory must not be found in the module.
+    std::vector<uint8_t> bytes(hostSize);
     for (const pe::Resource& r : app.leaves) {
         if (r.dataRva < base || uint64_t(r.dataRva) + r.size > uint64_t(base) + hostSize)
             throw Failure(hostPath + ": resource " + pe::describe(r.type) + "/" + pe::describe(r.name) +
                                " lies outside the resource section " + section->name +
                                ", so the module cannot keep it at its offset");
+        std::vector<uint8_t> data = pe::resourceBytes(host, r);
+        std::copy(data.begin(), data.end(), bytes.begin() + (r.dataRva - base));
     }
 
     LanguageModule result;
     std::vector<pe::Resource> leaves;
-    std::vector<uint8_t> appended;  // after the host's section
-    const uint32_t appendRva = base + velmark::alignUp(hostSize, 4);
+    OwnResources own;  // the module's own section, after the host's
     auto append = [&](pe::Resource leaf, const std::vector<uint8_t>& data) {
-        leaf.dataRva = appendRva + uint32_t(appended.size());
+        leaf.dataRva = uint32_t(own.data.size());
         leaf.size = uint32_t(data.size());
         leaf.language = language;
-        appended.insert(appended.end(), data.begin(), data.end());
-        while (appended.size() % 4) appended.push_back(0);
+        own.data.insert(own.data.end(), data.begin(), data.end());
+        while (own.data.size() % 4) own.data.push_back(0);
+        own.leaves.push_back(leaves.size());
         leaves.push_back(leaf);
     };
 
@@ -100,20 +101,7 @@ LanguageModule buildLanguageModule(const pe::Image& host, const ApplicationResou
         leaves.push_back(leaf);
     }
 
-    std::vector<uint8_t> directory = mui::writeResourceDirectory(leaves);
-    uint32_t directoryRva = appendRva + uint32_t(appended.size());
-    bytes.resize(appendRva - base);
-    bytes.insert(bytes.end(), appended.begin(), appended.end());
-    bytes.insert(bytes.end(), directory.begin(), directory.end());
-
-    mui::ImageContents contents;
-    if (base > mui::kPage)
-        contents.sections.push_back({".bss", mui::kPage, base - mui::kPage,
-                                 pe::kSectionUninitializedData | pe::kSectionRead, {}});
-    uint32_t size = uint32_t(bytes.size());
-    contents.sections.push_back({".rsrc", base, size, pe::kSectionInitializedData | pe::kSectionRead, std::move(bytes)});
-    contents.directories[pe::kDirResource] = {directoryRva, uint32_t(directory.size())};
-    result.file = mui::writeImageFile(contents);
+    result.file = writeModuleImage(base, std::move(bytes), std::move(leaves), own);
     return result;
 }
 

@@ -5,11 +5,12 @@
 // executable (FindResourceW is not redirected) and hand that handle to the
 // language module's LoadResource, which yields the module's base plus the
 // host's data RVA. So the module keeps the host's resource section at the
-// host's RVAs, byte for byte, with translated dialogs written in place.
-// String tables and menus, which the platform finds through the module's own
-// directory, go after it, followed by that directory. The RVAs below the
-// host's resources are covered by one uninitialised section: no file bytes,
-// zero pages when mapped, and the module's resources keep their RVAs.
+// host's RVAs, byte for byte, with translated dialogs written in place; the
+// host's directory is left out. The module's own directory follows in a
+// section of its own, with the string tables and menus the platform finds
+// through it (MuiModuleImage.h). The RVAs below the host's resources are
+// covered by one uninitialised section: no file bytes, zero pages when
+// mapped, and the module's resources keep their RVAs.
 #pragma once
 
 #include "velmark/lib/MuiCatalog.h"

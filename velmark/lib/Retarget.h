@@ -27,6 +27,12 @@ private:
     std::vector<std::string> details_;
 };
 
+// The file is not a PE image at all.
+class NotAnImage : public RetargetRefused {
+public:
+    using RetargetRefused::RetargetRefused;
+};
+
 struct RenamedImport {
     size_t descriptor = 0;
     std::string from;
