@@ -213,10 +213,14 @@ void printLanguageModuleTools(const std::string& dllPath) {
         // The sample's texts are plain ASCII; the translation is the text in
         // capitals, as long as the original so that every dialog fits its place.
         std::string text(t.text.begin(), t.text.end());
-        for (size_t tab; (tab = text.find('\t')) != std::string::npos;) text.replace(tab, 1, "|");
         std::string translated = text;
         for (char& c : translated) c = char(std::toupper(uint8_t(c)));
-        out << "\nmsgctxt \"" << t.context << "\"\nmsgid \"" << text << "\"\nmsgstr \"" << translated << "\"\n";
+        auto quoted = [](std::string q) {
+            for (size_t tab; (tab = q.find('\t')) != std::string::npos;) q.replace(tab, 1, "\\t");
+            return q;
+        };
+        out << "\nmsgctxt \"" << t.context << "\"\nmsgid \"" << quoted(text) << "\"\nmsgstr \"" << quoted(translated)
+            << "\"\n";
     }
     out.close();
     start = std::chrono::steady_clock::now();

@@ -190,7 +190,7 @@ std::vector<uint8_t> writeStringBlock(const StringBlock& block) {
     Writer w;
     for (uint32_t i = 0; i < kStringsPerBlock; ++i) {
         const std::u16string text = i < block.size() ? block[i] : u"";
-        if (text.size() > 0xFFFF) throw ResourceFormatError("string of " + std::to_string(text.size()) + " characters is longer than a string table holds");
+        if (text.size() > kMaxStringLength) throw ResourceFormatError("string of " + std::to_string(text.size()) + " characters is longer than a string table holds");
         w.u16(uint16_t(text.size()));
         for (char16_t c : text) w.u16(c);
     }

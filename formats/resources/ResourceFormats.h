@@ -6,6 +6,7 @@
 // round-trips to the same layout.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -26,6 +27,7 @@ constexpr uint16_t kRtString = 6;
 
 // RT_STRING: block b holds the strings (b - 1) * 16 to (b - 1) * 16 + 15.
 constexpr uint32_t kStringsPerBlock = 16;
+constexpr size_t kMaxStringLength = 0xFFFF;  // UTF-16 units: the length is one 16-bit word
 constexpr uint16_t stringBlockId(uint32_t stringId) { return uint16_t(stringId / kStringsPerBlock + 1); }
 constexpr uint32_t firstStringOf(uint16_t blockId) { return uint32_t(blockId - 1) * kStringsPerBlock; }
 

@@ -10,7 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <map>
+
+#include <unistd.h>
 
 namespace {
 
@@ -202,6 +208,133 @@ TEST(MuiCommand, RefusesWhatCannotBeBuiltNamingFileAndPlace) {
     RunResult noImage = runVelmark({"mui", "extract", po, "-o", dir.path("x.pot")});
     EXPECT_EQ(noImage.exitCode, 2);
     EXPECT_NE(noImage.err.find(po + ": DOS header"), std::string::npos) << noImage.err;
+}
+
+// The sample with two traps a real application holds: a wsprintf template
+// (string 100) and a dialog (#301) whose data entry shares #300's template.
+std::vector<uint8_t> applicationWithTraps() {
+    std::vector<mui::ResourceData> resources = bench::sampleResources({40, 2, 1});
+    for (mui::ResourceData& r : resources)
+        if (r.type.id == mui::kRtString && r.name.id == mui::stringBlockId(100)) {
+            mui::StringBlock block = mui::parseStringBlock(r.bytes);
+            block[100 % mui::kStringsPerBlock] = u"%d/%s done";
+            r.bytes = mui::writeStringBlock(block);
+        }
+    std::vector<uint8_t> image = mui::writeApplicationImage(resources);
+    std::map<uint16_t, pe::Resource> dialogs;
+    for (const pe::Resource& r : pe::readResources(pe::readImage(image)))
+        if (r.type.id == mui::kRtDialog) dialogs[r.name.id] = r;
+    const uint32_t entry[2] = {dialogs[301].dataRva, dialogs[301].size};
+    auto at = std::search(image.begin(), image.end(), (const uint8_t*)entry, (const uint8_t*)entry + 8);
+    std::memcpy(&*at, &dialogs[300].dataRva, 4);
+    std::memcpy(&*at + 4, &dialogs[300].size, 4);
+    return image;
+}
+
+std::string po(const std::string& entries, const std::string& charset = "UTF-8") {
+    return "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=" + charset + "\\n\"\n" + entries;
+}
+
+// Its msgctxt on the fourth line of the entries after the header, its msgstr on the sixth.
+std::string entry(const std::string& context, const std::string& msgid, const std::string& msgstr) {
+    return "\nmsgctxt \"" + context + "\"\nmsgid \"" + msgid + "\"\nmsgstr \"" + msgstr + "\"\n";
+}
+
+TEST(MuiCommand, HostileTranslationsGetTheirSoundOutcome) {
+    ScratchDir dir;
+    const std::string exe = dir.path("APP.exe"), de = dir.path("de.po"), out = dir.path("x.mui");
+    const std::vector<uint8_t> original = applicationWithTraps();
+    writeBytes(exe, original);
+    writeText(de, "");
+    ASSERT_EQ(::link(de.c_str(), dir.path("linked.po").c_str()), 0);
+    const std::string text101 = "Message number 101 of the sample", good = entry("string 101", text101, "Nachricht 101");
+    const std::vector<std::string> toOut = {"--syslang", "407", "-o", out};
+    struct Case {
+        const char* what;
+        std::string po;
+        std::vector<std::string> options;
+        int exitCode;
+        std::string said;
+        std::string poFile = "de.po";
+    };
+    const Case cases[] = {
+        {"a stale msgid", po(entry("string 102", "Totally different source text", "X") + good), toOut, 0,
+         "de.po: warning: 1 entry not used, stale (the msgid is no longer the text in " + exe +
+             "): \"string 102\" (line 4)"},
+        {"unknown places", po(entry("string 99999", "a", "b") + "\nmsgid \"Message number 103 of the sample\"\nmsgstr \"c\"\n" + good),
+         toOut, 0, "2 entries not used, naming no place in " + exe + ": \"string 99999\" (line 4), line 8 (no msgctxt)"},
+        {"nothing matched", po(entry("string 99999", "a", "b")), toOut, 1, "de.po: translates nothing of " + exe},
+        {"a repeated msgctxt", po(good + entry("string 101", "Other", "Y")), toOut, 2,
+         "de.po:8: msgctxt \"string 101\" repeats the context of line 4"},
+        {"a broken directive", po(entry("string 100", "%d/%s done", "%D/%S fertig") + good), toOut, 0,
+         "de.po:4: warning: \"string 100\" left untranslated: 'msgstr' is not a valid C format string"},
+        {"swapped directives", po(entry("string 100", "%d/%s done", "%s/%d fertig") + good), toOut, 0,
+         "for argument 1 are not the same"},
+        {"positional directives", po(entry("string 100", "%d/%s done", "%2$s/%1$d fertig") + good), toOut, 0,
+         "as wsprintfW reads them (none) differ from the source's (%d %s)"},
+        {"a byte-order mark", "\xEF\xBB\xBF" + po(good), toOut, 0, ""},
+        {"bytes not of the charset", po(entry("string 101", text101, "Gr\xFC\xDF" "e")), toOut, 2,
+         "de.po:6: invalid multibyte sequence"},
+        {"a NUL", po(entry("string 101", text101, "Nach\\0richt")), toOut, 2,
+         "de.po:6: the translation of \"string 101\" holds a NUL character"},
+        {"a terminal control", po(entry("string 101", text101, "\\x1b[31mrot")), toOut, 2,
+         "de.po:6: the translation of \"string 101\" holds the control character U+001B, which its source text"},
+        {"a string too long", po(entry("string 101", text101, std::string(70000, 'x'))), toOut, 2,
+         "de.po:4: the translation of \"string 101\" has 70000 characters; its place holds at most 65535"},
+        {"one template, two translations", po(entry("dialog #300 caption", "Dialog 0", "A") + entry("dialog #301 caption", "Dialog 0", "B")),
+         toOut, 2, "de.po:8: \"dialog #301 caption\" and \"dialog #300 caption\" (line 4) are one template in " + exe},
+        {"SysLang de", po(good), {"--syslang", "de", "-o", out}, 2, "SysLang is the language number"},
+        {"SysLang ffff", po(good), {"--syslang", "ffff", "-o", out}, 2, "in decimal digits"},
+        {"SysLang 0x407", po(good), {"--syslang", "0x407", "-o", out}, 2, "in decimal digits"},
+        {"SysLang 10000", po(good), {"--syslang", "10000", "-o", out}, 2, "at most four digits"},
+        {"the application as output", po(good), {"--syslang", "407", "-o", exe}, 2,
+         exe + ": is the same file as the input " + exe},
+        {"the translation as output", po(good), {"--syslang", "407", "-o", dir.path("linked.po")}, 2,
+         dir.path("linked.po") + ": is the same file as the input " + de},
+        {"a PO that is not there", po(good), toOut, 2, "nothere.po: cannot be read: No such file or directory", "nothere.po"},
+    };
+    for (const Case& c : cases) {
+        writeText(de, c.po);
+        std::vector<std::string> args = {"mui", "build", exe, dir.path(c.poFile)};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        RunResult r = runVelmark(args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.what << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, c.said)) << c.what << ": " << r.err;
+        EXPECT_EQ(fileExists(out), c.exitCode == 0) << c.what;
+        std::filesystem::remove(out);
+    }
+    std::filesystem::create_symlink(exe, dir.path("link.exe"));
+    EXPECT_EQ(runVelmark({"mui", "extract", exe, "-o", dir.path("link.exe")}).exitCode, 2);
+    EXPECT_EQ(readBytes(exe), original);
+
+    // SysLang 0 is what an empty registry text reads as: the module the device then looks for.
+    writeText(de, po(good));
+    RunResult zero = runVelmark({"mui", "build", exe, de, "--syslang", "0"});
+    EXPECT_EQ(zero.exitCode, 0) << zero.err;
+    EXPECT_TRUE(fileExists(exe + ".0000.mui"));
+
+    // ISO-8859-1 and UTF-8 give the same module.
+    const std::string umlauts = entry("string 101", text101, "Grüße");
+    writeText(de, po(umlauts));
+    ASSERT_EQ(runVelmark({"mui", "build", exe, de, "--syslang", "407", "-o", dir.path("utf8.mui")}).exitCode, 0);
+    writeText(de, po(entry("string 101", text101, "Gr\xFC\xDF" "e"), "ISO-8859-1"));
+    RunResult latin1 = runVelmark({"mui", "build", exe, de, "--syslang", "407", "-o", out});
+    ASSERT_EQ(latin1.exitCode, 0) << latin1.err;
+    EXPECT_EQ(readBytes(out), readBytes(dir.path("utf8.mui")));
+
+    // The template marks the wsprintf text c-format, so msgfmt -c catches its broken translation.
+    ASSERT_EQ(runVelmark({"mui", "extract", exe, "-o", dir.path("app.pot")}).exitCode, 0);
+    std::vector<uint8_t> pot = readBytes(dir.path("app.pot"));
+    std::string translated(pot.begin(), pot.end());
+    size_t at = translated.find("#, c-format\nmsgctxt \"string 100\"\nmsgid \"%d/%s done\"\nmsgstr \"\"");
+    ASSERT_NE(at, std::string::npos) << translated.substr(0, 2000);
+    translated.replace(translated.find("msgstr \"\"", at), 9, "msgstr \"%D/%S fertig\"");
+    writeText(de, translated);
+    RunResult msgfmt = runProgram({MSGFMT, "-c", "-o", "/dev/null", de});
+    EXPECT_NE(msgfmt.exitCode, 0);
+    EXPECT_TRUE(contains(msgfmt.err, "'msgstr' is not a valid C format string")) << msgfmt.err;
+    EXPECT_TRUE(contains(translated, "#. dialog #300, caption; also dialog #301 (one template)")) << translated.substr(0, 3000);
+    EXPECT_FALSE(contains(translated, "msgctxt \"dialog #301"));
 }
 
 }  // namespace

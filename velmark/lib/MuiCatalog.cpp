@@ -21,7 +21,7 @@ void menuTexts(const pe::Resource& r, const std::vector<mui::MenuItem>& items, c
         if (!item.text.empty()) {
             std::string where = "menu " + pe::describe(r.name) +
                                 (item.children.empty() ? ", command " + std::to_string(item.id) : ", submenu");
-            out.push_back({menuItemContext(r, path), where, "MENU/" + pe::describe(r.name), item.text});
+            out.push_back({menuItemContext(r, path), where, "MENU/" + pe::describe(r.name), item.text, {}, SIZE_MAX});
         }
         menuTexts(r, item.children, path + ".", out);
     }
@@ -34,6 +34,28 @@ void translateItems(const pe::Resource& r, std::vector<mui::MenuItem>& items, co
         auto it = t.find(menuItemContext(r, path));
         if (it != t.end() && !items[i].text.empty()) items[i].text = it->second;
         translateItems(r, items[i].children, path + ".", t);
+    }
+}
+
+// Menus or dialogs whose data lie at one RVA are one template: the first
+// place stands for the others, which its texts name.
+template <class Parsed>
+void markShared(const std::vector<std::pair<const pe::Resource*, Parsed>>& resources, const std::string& kind,
+                std::vector<CatalogText>& texts) {
+    for (const auto& [r, parsed] : resources) {
+        const pe::Resource* first = r;
+        for (const auto& [other, unused] : resources)
+            if (other->dataRva == r->dataRva) {
+                first = other;
+                break;
+            }
+        if (first == r) continue;
+        const std::string mine = kind + " " + pe::describe(r->name) + " ";
+        const std::string theirs = kind + " " + pe::describe(first->name) + " ";
+        for (CatalogText& t : texts) {
+            if (t.context.rfind(mine, 0) == 0) t.sharedWith = theirs + t.context.substr(mine.size());
+            else if (t.context.rfind(theirs, 0) == 0) t.where += "; also " + mine + "(one template)";
+        }
     }
 }
 
@@ -83,20 +105,22 @@ std::vector<CatalogText> catalogTexts(const ApplicationResources& app) {
     std::vector<CatalogText> out;
     for (const auto& [id, text] : app.strings)
         out.push_back({stringContext(id), "string " + std::to_string(id),
-                       "STRINGTABLE/#" + std::to_string(mui::stringBlockId(id)), text});
+                       "STRINGTABLE/#" + std::to_string(mui::stringBlockId(id)), text, {}, mui::kMaxStringLength});
     for (const auto& [r, menu] : app.menus) menuTexts(*r, menu.items, "", out);
     for (const auto& [r, dialog] : app.dialogs) {
         if (!dialog.caption.empty())
             out.push_back({dialogContext(*r, "caption"), "dialog " + pe::describe(r->name) + ", caption",
-                           "DIALOG/" + pe::describe(r->name), dialog.caption});
+                           "DIALOG/" + pe::describe(r->name), dialog.caption, {}, SIZE_MAX});
         for (size_t i = 0; i < dialog.items.size(); ++i) {
             const mui::DialogItem& item = dialog.items[i];
             if (item.title.ordinal || item.title.text.empty()) continue;
             out.push_back({dialogContext(*r, "item " + std::to_string(i + 1)),
                            "dialog " + pe::describe(r->name) + ", control " + std::to_string(int16_t(item.id)),
-                           "DIALOG/" + pe::describe(r->name), item.title.text});
+                           "DIALOG/" + pe::describe(r->name), item.title.text, {}, SIZE_MAX});
         }
     }
+    markShared(app.menus, "menu", out);
+    markShared(app.dialogs, "dialog", out);
     return out;
 }
 

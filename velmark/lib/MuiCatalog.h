@@ -9,6 +9,7 @@
 #include "formats/pe/Resources.h"
 #include "formats/resources/ResourceFormats.h"
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,6 +21,10 @@ struct CatalogText {
     std::string where;      // for the translator: the resource and, for items, their id
     std::string reference;  // the resource, e.g. "MENU/#200"
     std::u16string text;
+    // The context of the first place whose resource shares this one's bytes,
+    // which stands for it in the template; empty for that first place.
+    std::string sharedWith;
+    size_t maxLength = SIZE_MAX;  // UTF-16 units the place holds
 };
 
 // The resources of one application, parsed; the first language of each

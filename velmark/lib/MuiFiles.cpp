@@ -9,7 +9,11 @@
 #include "velmark/lib/ModuleReach.h"
 #include "velmark/lib/MuiPo.h"
 #include "velmark/lib/RoomLayout.h"
+#include "velmark/lib/SysLang.h"
+#include "velmark/lib/TranslationMatch.h"
 #include "velmark/lib/Utf8.h"
+
+#include <algorithm>
 
 namespace velmark::cli {
 namespace {
@@ -25,19 +29,6 @@ pe::Image readHost(const std::string& path) {
 std::string fileNameOf(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-uint16_t languageOf(const std::string& sysLang) {
-    size_t used = 0;
-    unsigned long value = 0;
-    try {
-        value = std::stoul(sysLang, &used, 16);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used != sysLang.size() || value == 0 || value > 0xFFFF)
-        throw Failure("--syslang " + sysLang + " is not a language number such as 407", FailureKind::BadUsage);
-    return uint16_t(value);
 }
 
 // Why `module` is not a resource-only DLL, the only kind of language module.
@@ -65,13 +56,14 @@ size_t extractTexts(const std::string& exePath, const std::string& potPath) {
     ApplicationResources app = readApplicationResources(host, exePath);
     std::vector<CatalogText> texts = catalogTexts(app);
     addDialogBudgets(host, app, texts);
+    refuseToOverwriteInputs(potPath, {exePath});
     writePot(potPath, fileNameOf(exePath), texts);
-    return texts.size();
+    return size_t(std::count_if(texts.begin(), texts.end(), [](const CatalogText& t) { return t.sharedWith.empty(); }));
 }
 
 BuiltModule buildModule(const std::string& exePath, const std::string& poPath, const std::string& sysLang,
                         const std::optional<std::string>& outputPath, const std::string& dllPath, bool strict) {
-    uint16_t language = languageOf(sysLang);
+    const SysLang parsed = parseSysLang(sysLang);
     BuiltModule built;
     if (outputPath) {
         built.path = *outputPath;
@@ -83,16 +75,19 @@ BuiltModule buildModule(const std::string& exePath, const std::string& poPath, c
     }
     pe::Image host = readHost(exePath);
     ApplicationResources app = readApplicationResources(host, exePath);
-    Translations translations = readPo(poPath);
-    built.module = buildLanguageModule(host, app, translations, language, exePath);
+    refuseToOverwriteInputs(built.path, {exePath, poPath, dllPath});
+    MatchedTranslations matched = matchTranslations(readPo(poPath), catalogTexts(app), poPath, exePath);
+    built.warnings = matched.warnings;
+    built.module = buildLanguageModule(host, app, matched.use, parsed.language, exePath);
     if (strict && !built.module.overlong.empty())
         throw Failure(exePath + ": " + std::to_string(built.module.overlong.size()) +
                           " translated dialogs outgrow their places (--strict); nothing written",
                       FailureKind::CheckFailed, built.module.overlong);
-    built.warnings = built.module.overlong;
+    for (const std::string& overlong : built.module.overlong) built.warnings.push_back("warning: " + overlong);
     if (!app.dialogs.empty() && !hasDialogRoom(host))
-        built.warnings.push_back(exePath + " was not laid out with room: its dialogs cannot grow (velmark retarget " +
-                                 exePath + " --dialog-room 100 gives them room; build against its result)");
+        built.warnings.push_back("warning: " + exePath +
+                                 " was not laid out with room: its dialogs cannot grow (velmark retarget " + exePath +
+                                 " --dialog-room 100 gives them room; build against its result)");
     writeWholeFile(built.path, built.module.file);
     return built;
 }

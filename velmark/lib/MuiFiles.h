@@ -19,11 +19,13 @@ size_t extractTexts(const std::string& exePath, const std::string& potPath);
 struct BuiltModule {
     std::string path;
     LanguageModule module;
-    std::vector<std::string> warnings;  // dialogs left untranslated; an application without room
+    std::vector<std::string> warnings;  // entries of the PO file not used, dialogs left untranslated, and why
 };
-// `sysLang` as the registry holds it ("407"): its digits name the file by
-// the module's name rule and, read as hexadecimal, give the resources'
-// language. The output defaults to the name rule's file beside the host.
+// `sysLang` as the registry holds it ("407", SysLang.h): its digits name the
+// file by the module's name rule and, read as hexadecimal, give the
+// resources' language. The output defaults to the name rule's file beside
+// the host. Only entries that translate the application as it is are used
+// (TranslationMatch.h); when none does, nothing is written.
 // The default name comes from `dllPath`, the VELMARK.dll that chooses it.
 // `strict`: a dialog whose translation outgrows its place is an error and
 // nothing is written.
