@@ -4,6 +4,28 @@
 
 namespace cab {
 
+const char* processorName(uint32_t processor) {
+    static const struct {
+        uint32_t type;
+        const char* name;
+    } kNames[] = {
+        {0, "any processor"},  {103, "SHx SH3"},      {104, "SHx SH4"},       {386, "Intel 386"},
+        {486, "Intel 486"},    {586, "Intel Pentium"}, {601, "PowerPC 601"},   {603, "PowerPC 603"},
+        {604, "PowerPC 604"},  {620, "PowerPC 620"},   {821, "Motorola 821"},  {1824, "ARM 720"},
+        {2080, "ARM 820"},     {2336, "ARM 920"},      {2577, "StrongARM"},    {4000, "MIPS R4000"},
+        {10003, "Hitachi SH3"}, {10004, "Hitachi SH3E"}, {10005, "Hitachi SH4"}, {21064, "Alpha 21064"},
+        {70001, "ARM 7TDMI"},
+    };
+    for (const auto& entry : kNames)
+        if (entry.type == processor) return entry.name;
+    return nullptr;
+}
+
+const char* rootName(uint16_t root) {
+    static const char* const kRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS"};
+    return root >= kHiveClassesRoot && root <= kHiveUsers ? kRoots[root - 1] : nullptr;
+}
+
 RegistryValue dwordValue(uint16_t id, uint16_t keyId, std::string name, uint32_t value) {
     RegistryValue v;
     v.id = id;

@@ -111,6 +111,12 @@ struct InstallDescriptor {
     std::vector<Shortcut> shortcuts;
 };
 
+// "StrongARM" for 2577; nullptr for a processor type the format's
+// description does not list.
+const char* processorName(uint32_t processor);
+// "HKEY_LOCAL_MACHINE" for kHiveLocalMachine; nullptr outside 1 to 4.
+const char* rootName(uint16_t root);
+
 RegistryValue dwordValue(uint16_t id, uint16_t keyId, std::string name, uint32_t value);
 RegistryValue stringValue(uint16_t id, uint16_t keyId, std::string name, const std::string& value);
 
