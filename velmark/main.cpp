@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     std::vector<Command> commands = {addCheckCommand(app),         addInspectCommand(app),
                                     addRetargetCommand(app),      addMuiNameCommand(app),
                                     addMuiCommand(app),           addBannerPreviewCommand(app),
-                                    addBannerCheckCommand(app)};
+                                    addBannerCheckCommand(app),   addPackageCommand(app)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

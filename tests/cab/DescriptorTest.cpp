@@ -1,7 +1,7 @@
 // The install descriptor against bytes written by hand from the format's
 // public description: the reader takes every field from them, the writer
 // produces them, and each damaged structure is refused at its offset.
-#include "HandWrittenDescriptor.h"
+#include "tests/support/HandWrittenDescriptor.h"
 #include "formats/cab/DescriptorReader.h"
 #include "formats/cab/DescriptorWriter.h"
 #include "formats/cab/DevicePaths.h"

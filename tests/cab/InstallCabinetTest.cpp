@@ -1,7 +1,7 @@
 // Installation CABs made here unpack through Debian's cabextract byte for
 // byte and read back whole; damaged or incomplete ones are refused with the
 // member, the offset and the reason.
-#include "HandWrittenDescriptor.h"
+#include "tests/support/HandWrittenDescriptor.h"
 #include "formats/cab/DescriptorWriter.h"
 #include "formats/cab/InstallCabinet.h"
 #include "tests/velmark/Subprocess.h"

@@ -2,6 +2,7 @@
 // section "From a fresh PC to a running device", in order, in a folder
 // holding an ARMV4I application with a bitmap 284 and a banner file. The
 // build block is left out: this test runs inside the build it makes.
+#include "formats/cab/InstallCabinet.h"
 #include "formats/pe/PeImage.h"
 #include "tests/support/bitmapFiles.h"
 #include "tests/velmark/Subprocess.h"
@@ -83,6 +84,10 @@ void runBlocks(const std::vector<std::string>& blocks, const ScratchDir& dir, co
     EXPECT_EQ(pe::readImageFile(dir.path("retargeted/app.exe")).imports[0].dllName, "VELMARK.dll");
     EXPECT_EQ(pe::readImageFile(dir.path("retargeted/zsppr955.dll")).imports[0].dllName, "VELMARK.dll");
     EXPECT_TRUE(fileExists(dir.path("banner.png")));
+    const std::vector<uint8_t> package = readBytes(dir.path("app.cab"));
+    const cab::InstallDescriptor installs = cab::readInstallCabinet(package.data(), package.size()).descriptor;
+    EXPECT_EQ(installs.files.at(1).name, "app-velmark.exe");
+    EXPECT_EQ(installs.files.at(3).name, "zsppr955.dll");
 }
 
 std::vector<std::string> procedureBlocks(const std::string& readme) {

@@ -1,7 +1,7 @@
 // velmark check APP.exe [--table FILE] [--library NAME=FILE ...]: writes nothing.
 #include "velmark/commands/Command.h"
 #include "velmark/commands/CommandError.h"
-#include "velmark/commands/LibraryOptions.h"
+#include "velmark/commands/RetargetOptions.h"
 #include "velmark/lib/AppCheck.h"
 #include "velmark/lib/FileIo.h"
 #include "velmark/lib/LibraryRouting.h"

@@ -25,5 +25,6 @@ Command addBannerPreviewCommand(CLI::App& app);
 Command addMuiCommand(CLI::App& app);
 Command addCheckCommand(CLI::App& app);
 Command addBannerCheckCommand(CLI::App& app);
+Command addPackageCommand(CLI::App& app);
 
 }  // namespace velmark::cli

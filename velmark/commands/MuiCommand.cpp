@@ -3,7 +3,7 @@
 // velmark mui check APP.exe MODULE.mui [--library NAME=FILE ...]
 #include "velmark/commands/Command.h"
 #include "velmark/commands/CommandError.h"
-#include "velmark/commands/LibraryOptions.h"
+#include "velmark/commands/RetargetOptions.h"
 #include "velmark/lib/DataFiles.h"
 #include "velmark/lib/MuiFiles.h"
 

@@ -3,7 +3,7 @@
 #include "formats/common/Hex.h"
 #include "velmark/commands/Command.h"
 #include "velmark/commands/CommandError.h"
-#include "velmark/commands/LibraryOptions.h"
+#include "velmark/commands/RetargetOptions.h"
 #include "velmark/lib/ApplicationRetarget.h"
 #include "velmark/lib/FileIo.h"
 #include "velmark/lib/TableSource.h"
@@ -31,29 +31,8 @@ struct Options {
     bool inPlace = false;
     bool undo = false;
     std::vector<std::string> libraries;
-    CLI::Option* dialogRoom = nullptr;
-    std::string dialogRoomText;
+    DialogRoomOption dialogRoom;
 };
-
-constexpr unsigned kMostDialogRoom = 1000;
-
-std::optional<unsigned> dialogRoomPercent(const Options& o) {
-    if (!o.dialogRoom || !o.dialogRoom->count()) return std::nullopt;
-    if (o.dialogRoomText.empty()) return kDefaultDialogRoomPercent;
-    size_t used = 0;
-    unsigned long percent = 0;
-    try {
-        percent = std::stoul(o.dialogRoomText, &used, 10);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used != o.dialogRoomText.size() || !std::isdigit(static_cast<unsigned char>(o.dialogRoomText[0])) ||
-        percent > kMostDialogRoom)
-        throw CommandError("--dialog-room " + o.dialogRoomText + ": not a percentage from 0 to " +
-                               std::to_string(kMostDialogRoom) + " (how much the texts of each dialog may grow)",
-                           kExitBadUsage);
-    return unsigned(percent);
-}
 
 // A private copy goes beside the application, where the loader looks first.
 // One already there is kept when it holds the same bytes, never replaced.
@@ -134,7 +113,7 @@ void keepOriginal(const Options& o, const std::vector<uint8_t>& result) {
 int run(const Options& o) {
     const std::string output = chooseOutput(o);
     LoadedTable table = loadTable(o.table);
-    RetargetRequest request{o.input, readWholeFile(o.input), libraryFiles(o.libraries), dialogRoomPercent(o), o.undo};
+    RetargetRequest request{o.input, readWholeFile(o.input), libraryFiles(o.libraries), dialogRoomPercent(o.dialogRoom), o.undo};
     ApplicationRetarget result;
     try {
         result = retargetApplication(std::move(request), table.table);
@@ -176,7 +155,7 @@ int run(const Options& o) {
     if (result.room)
         std::cout << o.input << ": resources laid out again in section " << kRoomSectionName << " at RVA "
                   << velmark::hex(result.room->sectionRva) << ": " << result.room->dialogs
-                  << " dialogs with room for their texts to grow by " << *dialogRoomPercent(o) << " %\n";
+                  << " dialogs with room for their texts to grow by " << *dialogRoomPercent(o.dialogRoom) << " %\n";
     if (result.room)
         for (const std::string& note : result.room->notes) std::cout << "  " << note << "\n";
     if (result.roomRemoved) std::cout << o.input << ": the room for dialogs was taken away\n";
@@ -212,10 +191,7 @@ Command addRetargetCommand(CLI::App& app) {
     CLI::Option* undo = sub->add_flag("--undo", o->undo, "restore a retargeted application byte for byte: its "
                                                          "COREDLL.dll import, its libraries' names, no room");
     addLibraryOption(*sub, o->libraries, "a library of the application to route through VELMARK")->excludes(undo);
-    o->dialogRoom = sub->add_option("--dialog-room", o->dialogRoomText,
-                                    "give dialogs room for their texts to grow by PERCENT (default 100)")
-                        ->expected(0, 1)
-                        ->excludes(undo);
+    addDialogRoomOption(*sub, o->dialogRoom)->excludes(undo);
     return {sub, [o] { return run(*o); }, &o->input};
 }
 

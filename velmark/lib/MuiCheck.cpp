@@ -7,6 +7,15 @@
 #include <optional>
 
 namespace velmark::cli {
+
+std::string whyNotResourceOnly(const pe::Image& module) {
+    if (!(module.fileCharacteristics & pe::format::kFileDll)) return "it is not a DLL";
+    if (module.entryPointRva) return "it has code (an entry point)";
+    if (!module.imports.empty()) return "it imports " + std::string(module.imports[0].dllName);
+    if (module.directories[pe::kDirResource].rva == 0) return "it has no resources";
+    return "";
+}
+
 namespace {
 
 using velmark::hex;

@@ -20,6 +20,10 @@ struct ModuleCheck {
     bool changesNothing = false;  // no translation reaches the application
 };
 
+// Why `module` is not a resource-only DLL, the only kind of language
+// module; empty when it is one.
+std::string whyNotResourceOnly(const pe::Image& module);
+
 ModuleCheck checkLanguageModule(const pe::Image& host, const ApplicationResources& app, const pe::Image& module,
                                 const std::string& modulePath);
 

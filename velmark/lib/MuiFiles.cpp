@@ -31,15 +31,6 @@ std::string fileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Why `module` is not a resource-only DLL, the only kind of language module.
-std::string whyNotResourceOnly(const pe::Image& module) {
-    if (!(module.fileCharacteristics & pe::format::kFileDll)) return "it is not a DLL";
-    if (module.entryPointRva) return "it has code (an entry point)";
-    if (!module.imports.empty()) return "it imports " + std::string(module.imports[0].dllName);
-    if (module.directories[pe::kDirResource].rva == 0) return "it has no resources";
-    return "";
-}
-
 // Every dialog's budget, in its entries' extracted comments.
 void addDialogBudgets(const pe::Image& host, const ApplicationResources& app, std::vector<CatalogText>& texts) {
     for (const auto& [r, dialog] : app.dialogs) {

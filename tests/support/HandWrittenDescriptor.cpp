@@ -1,4 +1,4 @@
-#include "HandWrittenDescriptor.h"
+#include "tests/support/HandWrittenDescriptor.h"
 
 #include <string>
 #include <tuple>
