@@ -15,6 +15,7 @@
 #include "velmark/lib/FileIo.h"
 #include "velmark/lib/ApplicationRetarget.h"
 #include "velmark/lib/MuiFiles.h"
+#include "velmark/lib/MuiModuleBuilder.h"
 #include "velmark/lib/Package.h"
 #include "velmark/lib/TableSource.h"
 
@@ -260,9 +261,14 @@ void printPackage(const std::string& dllPath) {
     fs::create_directories(dir);
     velmark::testing::TestImagePlan plan = velmark::testing::typicalApplication();
     plan.bitmap284.assign(1 << 20, 0x5A);
-    velmark::cli::writeWholeFile((dir / "app.exe").string(), velmark::testing::buildTestImage(plan));
+    const std::vector<uint8_t> app = velmark::testing::buildTestImage(plan);
+    velmark::cli::writeWholeFile((dir / "app.exe").string(), app);
+    const pe::Image host = pe::readImage(app);
+    const velmark::cli::ApplicationResources resources = velmark::cli::readApplicationResources(host, "app.exe");
     const char* modules[] = {"app.exe.0407.mui", "app.exe.0409.mui", "app.exe.0411.mui"};
-    for (const char* module : modules) velmark::cli::writeWholeFile((dir / module).string(), std::vector<uint8_t>(200000, 7));
+    for (const char* module : modules)
+        velmark::cli::writeWholeFile((dir / module).string(),
+                                     velmark::cli::buildLanguageModule(host, resources, {}, 0x0409, "app.exe").file);
     const velmark::cli::LoadedTable table = velmark::cli::loadTable("");
 
     auto start = std::chrono::steady_clock::now();
