@@ -40,8 +40,8 @@ public:
 class StringTable {
 public:
     // The component ids of `path` followed by the terminating 0, as bytes.
-    std::vector<uint8_t> pathSpec(const Path& path, const std::string& what) {
-        Bytes spec;
+    std::vector<uint8_t> pathIds(const Path& path, const std::string& what) {
+        Bytes ids;
         for (const std::string& part : path) {
             if (part.empty() || part.find('\\') != std::string::npos)
                 throw UnwritableContent(what + ": path component \"" + part + "\" is empty or holds a backslash");
@@ -51,10 +51,10 @@ public:
                 if (texts_.size() == kMax16 - 1) throw UnwritableContent("more than 65534 distinct path components");
                 texts_.push_back(part);
             }
-            spec.u16(it->second);
+            ids.u16(it->second);
         }
-        spec.u16(0);
-        return spec.out;
+        ids.u16(0);
+        return ids.out;
     }
 
     size_t size() const { return texts_.size(); }
@@ -90,7 +90,7 @@ Entries directories(const InstallDescriptor& d, StringTable& strings) {
     for (const Directory& dir : d.directories) {
         const std::string what = "folder " + std::to_string(dir.id);
         s.bytes.u16(dir.id);
-        addLengthAndBytes(s.bytes, strings.pathSpec(dir.path, what), "the length of " + what);
+        addLengthAndBytes(s.bytes, strings.pathIds(dir.path, what), "the length of " + what);
     }
     s.count = d.directories.size();
     return s;
@@ -118,7 +118,7 @@ Entries keys(const InstallDescriptor& d, StringTable& strings) {
         s.bytes.u16(key.id);
         s.bytes.u16(key.root);
         s.bytes.u16(0);
-        addLengthAndBytes(s.bytes, strings.pathSpec(key.path, what), "the length of " + what);
+        addLengthAndBytes(s.bytes, strings.pathIds(key.path, what), "the length of " + what);
     }
     s.count = d.keys.size();
     return s;
@@ -150,7 +150,7 @@ Entries shortcuts(const InstallDescriptor& d, StringTable& strings) {
         s.bytes.u16(link.baseDirectory);
         s.bytes.u16(link.targetId);
         s.bytes.u16(link.targetIsFile ? 1 : 0);
-        addLengthAndBytes(s.bytes, strings.pathSpec(link.name, what), "the length of " + what);
+        addLengthAndBytes(s.bytes, strings.pathIds(link.name, what), "the length of " + what);
     }
     s.count = d.shortcuts.size();
     return s;
