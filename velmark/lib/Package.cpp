@@ -84,12 +84,16 @@ InstalledApplication installedApplication(const PackageRequest& r, const velmark
         break;
     }
     }
-    if (!unexamined.empty() && (result.retargeted ? !r.libraries.empty() : !result.copies.empty())) {
-        std::string names;
-        for (const std::string& name : unexamined) names += (names.empty() ? "" : ", ") + name;
+    std::string names;
+    for (const std::string& name : unexamined) names += (names.empty() ? "" : ", ") + name;
+    if (!names.empty() && !result.retargeted)
         notes.push_back(app.path + ": imports " + names +
-                        ", found neither given nor beside it: the package does not install them");
-    }
+                        ", not found beside it: a private copy that retarget --library wrote must lie beside "
+                        "the application to be packaged, or the device cannot start it");
+    else if (!names.empty() && !r.libraries.empty())
+        notes.push_back(app.path + ": imports " + names +
+                        ", neither given nor found beside it: a library among them that imports a routed one "
+                        "must be routed too");
     return result;
 }
 
